@@ -1,0 +1,70 @@
+// The platform names the codec uses, taken from the Windows SDK headers
+// (mingw-w64's or Microsoft's). The native stand-in declares the same names
+// with the same layouts, so the codec compiles unchanged against either.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <vfw.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// The codec declares its own signed ICERR_* constants; the SDK's macros
+// would rewrite those declarations.
+#undef ICERR_OK
+#undef ICERR_DONTDRAW
+#undef ICERR_NEWPALETTE
+#undef ICERR_GOTOKEYFRAME
+#undef ICERR_STOPDRAWING
+#undef ICERR_UNSUPPORTED
+#undef ICERR_BADFORMAT
+#undef ICERR_MEMORY
+#undef ICERR_INTERNAL
+#undef ICERR_BADFLAGS
+#undef ICERR_BADPARAM
+#undef ICERR_BADSIZE
+#undef ICERR_BADHANDLE
+#undef ICERR_CANTUPDATE
+#undef ICERR_ABORT
+#undef ICERR_ERROR
+#undef ICERR_BADBITDEPTH
+#undef ICERR_BADIMAGESIZE
+#undef ICERR_CUSTOM
+
+// The GDI+ headers keep their types in Gdiplus and the flat functions in
+// Gdiplus::DllExports; the codec calls them unqualified, as the flat C
+// interface names them.
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+// Exports are named in talverox.def, which also maps away the __stdcall
+// decoration of the 32-bit build.
+#define CODEC_EXPORT extern "C"
+
+// ---- Layouts the codec and its hosts rely on --------------------------------
+
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == 14);
+static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == 20);
+static_assert(sizeof(RGBQUAD) == 4);
+static_assert(sizeof(WCHAR) == 2 && sizeof(OLECHAR) == 2);
+static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4);
+static_assert(sizeof(LPARAM) == sizeof(void*) && sizeof(LRESULT) == sizeof(void*) &&
+              sizeof(DWORD_PTR) == sizeof(void*));
+static_assert(sizeof(ICINFO) == 568);
+static_assert(offsetof(ICINFO, szName) == 24);
+static_assert(offsetof(ICINFO, szDescription) == 56);
+static_assert(offsetof(ICINFO, szDriver) == 312);
+static_assert(sizeof(GUID) == 16);
+static_assert(sizeof(GpRect) == 16);
+static_assert(PixelFormat8bppIndexed == 0x00030803);
+static_assert(PixelFormat16bppGrayScale == 0x00101004);
+static_assert(PixelFormat24bppRGB == 0x00021808);
+static_assert(PixelFormat32bppARGB == 0x0026200A);
