@@ -1,0 +1,205 @@
+#include "avi_reader.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "codes.h"
+
+namespace {
+
+constexpr uint32_t Tag(const char (&name)[5])
+{
+    return MakeFourcc(name[0], name[1], name[2], name[3]);
+}
+
+// No real header comes near this; a larger 'strf' means a damaged file.
+constexpr uint32_t kLargestFormat = 1 << 20;
+constexpr int32_t kLargestSide = 1 << 16;
+// 'LIST rec ' groups nest one level in practice; deeper nesting is damage.
+constexpr int kDeepestMovi = 4;
+
+} // namespace
+
+AviReader::AviReader(const std::string& path) : path_(path)
+{
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr)
+        throw AviError(path + ": cannot open: " + std::strerror(errno));
+    if (fseeko(file_, 0, SEEK_END) != 0)
+        Fail("cannot seek: " + std::string(std::strerror(errno)));
+    fileSize_ = static_cast<uint64_t>(ftello(file_));
+
+    if (fileSize_ < 12)
+        Fail("not an AVI file (only " + std::to_string(fileSize_) + " bytes)");
+    const uint32_t riff = Read32(0);
+    const uint32_t riffSize = Read32(4);
+    const uint32_t form = Read32(8);
+    if (riff != Tag("RIFF") || form != Tag("AVI "))
+        Fail("not an AVI file (no RIFF 'AVI ' header; it starts with '" + FourccText(riff) + "')");
+    const uint64_t riffEnd = 8 + uint64_t{riffSize};
+    if (riffEnd > fileSize_)
+        Fail("truncated: the RIFF header declares " + std::to_string(riffEnd) +
+             " bytes but the file has " + std::to_string(fileSize_));
+    WalkTop({12, riffEnd}, true);
+
+    // OpenDML files continue in 'AVIX' RIFFs, each with its own 'movi'.
+    uint64_t at = riffEnd + (riffSize & 1);
+    while (at + 12 <= fileSize_ && Read32(at) == Tag("RIFF") && Read32(at + 8) == Tag("AVIX")) {
+        const uint64_t end = at + 8 + Read32(at + 4);
+        if (end > fileSize_)
+            Truncated(Tag("RIFF"), at, end - at - 8);
+        WalkTop({at + 12, end}, false);
+        at = end + ((end - at) & 1);
+    }
+
+    if (videoStream_ < 0)
+        Fail("has no video stream");
+}
+
+AviReader::~AviReader()
+{
+    std::fclose(file_);
+}
+
+void AviReader::ReadFrame(size_t index, std::vector<uint8_t>& bytes)
+{
+    const AviFrame& frame = frames_.at(index);
+    bytes.resize(frame.size);
+    ReadAt(frame.offset, bytes.data(), frame.size);
+}
+
+void AviReader::WalkTop(Span span, bool first)
+{
+    uint64_t at = span.begin;
+    while (at + 8 <= span.end) {
+        const uint32_t id = Read32(at);
+        const uint32_t size = Read32(at + 4);
+        const uint64_t begin = at + 8;
+        const uint64_t end = begin + size;
+        if (end > span.end)
+            Truncated(id, at, size);
+        if (id == Tag("LIST") && size >= 4) {
+            const uint32_t type = Read32(begin);
+            if (type == Tag("hdrl") && first)
+                WalkHeaders({begin + 4, end});
+            else if (type == Tag("movi"))
+                WalkMovi({begin + 4, end}, 0);
+        }
+        at = end + (size & 1);
+    }
+}
+
+void AviReader::WalkHeaders(Span span)
+{
+    uint64_t at = span.begin;
+    while (at + 8 <= span.end) {
+        const uint32_t id = Read32(at);
+        const uint32_t size = Read32(at + 4);
+        const uint64_t begin = at + 8;
+        const uint64_t end = begin + size;
+        if (end > span.end)
+            Truncated(id, at, size);
+        if (id == Tag("LIST") && size >= 4 && Read32(begin) == Tag("strl")) {
+            WalkStreamList({begin + 4, end});
+            ++streams_;
+        }
+        at = end + (size & 1);
+    }
+}
+
+void AviReader::WalkStreamList(Span span)
+{
+    bool video = false;
+    uint64_t at = span.begin;
+    while (at + 8 <= span.end) {
+        const uint32_t id = Read32(at);
+        const uint32_t size = Read32(at + 4);
+        const uint64_t begin = at + 8;
+        const uint64_t end = begin + size;
+        if (end > span.end)
+            Truncated(id, at, size);
+        if (id == Tag("strh") && size >= 28 && videoStream_ < 0 &&
+            Read32(begin) == Tag("vids")) {
+            video = true;
+            handler_ = Read32(begin + 4);
+            scale_ = Read32(begin + 20);
+            rate_ = Read32(begin + 24);
+        } else if (id == Tag("strf") && video) {
+            if (size < sizeof(BITMAPINFOHEADER) || size > kLargestFormat)
+                Fail("damaged: the video format at offset " + std::to_string(at) + " is " +
+                     std::to_string(size) + " bytes long");
+            format_ = DibFormat(size);
+            ReadAt(begin, format_.Bytes(), size);
+            const BITMAPINFOHEADER& h = *format_.Header();
+            if (h.biWidth <= 0 || h.biWidth > kLargestSide || h.biHeight == 0 ||
+                h.biHeight > kLargestSide || h.biHeight < -kLargestSide)
+                Fail("damaged: implausible video frame size " + std::to_string(h.biWidth) + "x" +
+                     std::to_string(h.biHeight));
+            videoStream_ = streams_;
+        }
+        at = end + (size & 1);
+    }
+    if (video && videoStream_ < 0)
+        Fail("damaged: the video stream has no format ('strf')");
+}
+
+void AviReader::WalkMovi(Span span, int depth)
+{
+    if (videoStream_ < 0)
+        Fail("damaged: frames ('movi') come before any video stream header");
+    if (depth > kDeepestMovi)
+        Fail("damaged: lists nested too deeply in 'movi'");
+    const auto digit = [](int value) { return static_cast<char>('0' + value % 10); };
+    const uint32_t compressed =
+        MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'c');
+    const uint32_t uncompressed =
+        MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'b');
+    uint64_t at = span.begin;
+    while (at + 8 <= span.end) {
+        const uint32_t id = Read32(at);
+        const uint32_t size = Read32(at + 4);
+        const uint64_t begin = at + 8;
+        const uint64_t end = begin + size;
+        if (end > span.end)
+            Truncated(id, at, size);
+        if (id == compressed || id == uncompressed)
+            frames_.push_back({begin, size});
+        else if (id == Tag("LIST") && size >= 4 && Read32(begin) == Tag("rec "))
+            WalkMovi({begin + 4, end}, depth + 1);
+        at = end + (size & 1);
+    }
+}
+
+void AviReader::ReadAt(uint64_t at, void* data, size_t size)
+{
+    if (at + size > fileSize_)
+        Fail("truncated: needs bytes up to offset " + std::to_string(at + size) +
+             " but the file has " + std::to_string(fileSize_));
+    if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0 ||
+        std::fread(data, 1, size, file_) != size)
+        Fail("read error at offset " + std::to_string(at) + ": " + std::strerror(errno));
+}
+
+uint32_t AviReader::Read32(uint64_t at)
+{
+    uint8_t bytes[4];
+    ReadAt(at, bytes, 4);
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+           uint32_t{bytes[3]} << 24;
+}
+
+void AviReader::Fail(const std::string& what)
+{
+    throw AviError(path_ + ": " + what);
+}
+
+void AviReader::Truncated(uint32_t id, uint64_t at, uint64_t size)
+{
+    const uint64_t end = at + 8 + size;
+    if (end > fileSize_)
+        Fail("truncated: the chunk '" + FourccText(id) + "' at offset " + std::to_string(at) +
+             " declares " + std::to_string(size) + " bytes but the file ends " +
+             std::to_string(end - fileSize_) + " bytes short of it");
+    Fail("damaged: the chunk '" + FourccText(id) + "' at offset " + std::to_string(at) +
+         " runs past the end of the list holding it");
+}

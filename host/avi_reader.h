@@ -1,0 +1,70 @@
+// Reads the first video stream of an AVI file: its format, its frame rate
+// and where each of its frames lies. Chunks are found by walking the 'movi'
+// lists (of the first RIFF and of any OpenDML 'AVIX' extensions), so files
+// without an index, or with an OpenDML one, read the same.
+//
+// The reader trusts no size in the file: every chunk must lie inside its
+// parent and inside the file, or the file is reported as truncated or
+// damaged, naming the offset.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "avi_writer.h"
+#include "dib.h"
+
+struct AviFrame {
+    uint64_t offset; // of the frame's bytes
+    uint32_t size;
+};
+
+class AviReader {
+public:
+    // Opens and indexes `path`. Throws AviError naming the file and what is
+    // wrong: not an AVI, truncated, damaged, or without a video stream.
+    explicit AviReader(const std::string& path);
+    ~AviReader();
+    AviReader(const AviReader&) = delete;
+    AviReader& operator=(const AviReader&) = delete;
+
+    // The stream's format ('strf'): a BITMAPINFOHEADER and what follows it.
+    const DibFormat& Format() const { return format_; }
+    // The stream handler named in 'strh'.
+    uint32_t Handler() const { return handler_; }
+    // Frames per second as rate / scale.
+    uint32_t Rate() const { return rate_; }
+    uint32_t Scale() const { return scale_; }
+    const std::vector<AviFrame>& Frames() const { return frames_; }
+
+    // Reads frame `index` into `bytes`. Not thread-safe.
+    void ReadFrame(size_t index, std::vector<uint8_t>& bytes);
+
+private:
+    struct Span {
+        uint64_t begin;
+        uint64_t end;
+    };
+
+    void WalkTop(Span span, bool first);
+    void WalkHeaders(Span span);
+    void WalkStreamList(Span span);
+    void WalkMovi(Span span, int depth);
+    void ReadAt(uint64_t at, void* data, size_t size);
+    uint32_t Read32(uint64_t at);
+    [[noreturn]] void Fail(const std::string& what);
+    [[noreturn]] void Truncated(uint32_t id, uint64_t at, uint64_t size);
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    uint64_t fileSize_ = 0;
+    int streams_ = 0;
+    int videoStream_ = -1;
+    uint32_t handler_ = 0;
+    uint32_t rate_ = 0;
+    uint32_t scale_ = 0;
+    DibFormat format_;
+    std::vector<AviFrame> frames_;
+};

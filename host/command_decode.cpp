@@ -1,0 +1,70 @@
+// talverox decode: an MPNG AVI back to pictures, the right way up.
+#include <cstdio>
+#include <memory>
+
+#include "codec_runs.h"
+#include "commands.h"
+#include "options.h"
+#include "video_output.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: talverox decode INPUT.avi OUTPUT [--jobs N]\n"
+    "\n"
+    "Decompresses every frame of an MPNG AVI through the codec and writes the\n"
+    "pictures, top row first, to whatever OUTPUT's name asks for:\n"
+    "  out.mkv, out.nut   FFV1, lossless\n"
+    "  out.y4m            YUV4MPEG (gray stays exact; colour becomes YUV 4:4:4)\n"
+    "  out%04d.png        one PNG per frame\n"
+    "  out.raw            the rows as they are: gray, gray16le, bgr24 or bgra\n"
+    "A frame of 0 bytes repeats the previous picture.\n"
+    "\n"
+    "  --jobs N     codec instances working at once (default: the number of cores)\n";
+
+} // namespace
+
+int RunDecode(const std::vector<std::string>& args)
+{
+    const Options options = ParseOptions(args, {"jobs"});
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.positional.size() != 2)
+        throw UsageError("decode needs INPUT.avi and OUTPUT");
+    const std::string& inputPath = options.positional[0];
+    const std::string& outputPath = options.positional[1];
+    const size_t jobs = JobsOption(options);
+
+    AviReader avi(inputPath);
+    if (avi.Frames().empty())
+        throw AviError(inputPath + ": has no video frames");
+    std::unique_ptr<VideoOutput> output;
+    Progress progress("decode", static_cast<int64_t>(avi.Frames().size()));
+    const auto ready = [&](const DibFormat& format) {
+        const BITMAPINFOHEADER& h = *format.Header();
+        if (h.biHeight < 0)
+            throw MediaError(inputPath + ": the codec proposes top-down rows (" +
+                             DescribeFormat(h) + "), which this host does not write");
+        if (h.biBitCount != 8 && h.biBitCount != 16 && h.biBitCount != 24 &&
+            h.biBitCount != 32)
+            throw MediaError(inputPath + ": the codec proposes " + DescribeFormat(h) +
+                             ", a depth this host does not write");
+        const uint32_t rate = avi.Rate() != 0 && avi.Scale() != 0 ? avi.Rate() : 25;
+        const uint32_t scale = avi.Rate() != 0 && avi.Scale() != 0 ? avi.Scale() : 1;
+        output = std::make_unique<VideoOutput>(
+            outputPath, static_cast<uint32_t>(h.biWidth), static_cast<uint32_t>(h.biHeight),
+            h.biBitCount, static_cast<int>(rate), static_cast<int>(scale));
+    };
+    const RunFigures figures = DecompressAvi(
+        avi, jobs, ready, [&](const uint8_t* rows, size_t) { output->Write(rows); }, progress);
+    output->Finish();
+
+    const BITMAPINFOHEADER& h = *avi.Format().Header();
+    std::printf("%s: %llu frames, %dx%d, %u bits, %s, %.1f fps (%zu jobs)\n", outputPath.c_str(),
+                static_cast<unsigned long long>(figures.frames), h.biWidth, h.biHeight,
+                h.biBitCount, output->Description().c_str(),
+                static_cast<double>(figures.frames) / figures.seconds, jobs);
+    return 0;
+}
