@@ -249,6 +249,22 @@ constexpr DWORD STREAM_SEEK_SET = 0;
 constexpr DWORD STREAM_SEEK_CUR = 1;
 constexpr DWORD STREAM_SEEK_END = 2;
 
+// Interface ids the stand-in objects answer in QueryInterface.
+constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID IID_IStorage = {0x0000000B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID IID_IStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID IID_ISequentialStream = {
+    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
+
+constexpr bool IsEqualGUID(const GUID& a, const GUID& b)
+{
+    for (int i = 0; i < 8; ++i) {
+        if (a.Data4[i] != b.Data4[i])
+            return false;
+    }
+    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3;
+}
+
 // COM interfaces as abstract classes: the codec calls only the methods
 // declared here, each through the object that owns the reference.
 struct IUnknown {

@@ -4,7 +4,43 @@
 
 #include <string>
 
+#include "platform/native/native_api.h"
+
 // Message boxes shown so far, and the last one's caption and text.
 int NativeMessageBoxShownCount();
 std::u16string NativeMessageBoxLastCaption();
 std::u16string NativeMessageBoxLastText();
+
+// ---- Imaging ---------------------------------------------------------------
+// Calls of GdiplusStartup and GdiplusShutdown since the process began, and
+// tokens handed out but not yet shut down.
+int NativeGdiplusStartupCount();
+int NativeGdiplusShutdownCount();
+int NativeGdiplusLiveTokenCount();
+// Calls of GdipGetImageEncodersSize and GdipGetImageEncoders.
+int NativeEncoderSizeQueryCount();
+int NativeEncoderListQueryCount();
+// While set, the encoder list is empty (size 0, count 0): no PNG encoder.
+void NativeSetEncoderListEmpty(bool empty);
+// Bitmaps made and not yet disposed.
+int NativeLiveBitmapCount();
+
+// ---- Storage and streams ---------------------------------------------------
+// The next StgCreateDocfile, or the next IStorage::CreateStream, fails with
+// STG_E_MEDIUMFULL and makes nothing. Each switch resets after one failure.
+void NativeFailNextStgCreateDocfile();
+void NativeFailNextCreateStream();
+// Storages and streams (file and memory streams) not yet fully released.
+int NativeLiveStorageCount();
+int NativeLiveStreamCount();
+// The file behind a storage that StgCreateDocfile made; empty for anything
+// else. The name stays readable until the storage's last release.
+std::string NativeStoragePath(IStorage* storage);
+// COM initialisations on the calling thread not yet undone.
+int NativeCoInitializeDepth();
+
+// ---- Global memory ---------------------------------------------------------
+// Blocks allocated and not yet freed, and GlobalFree calls on handles that
+// were not live blocks (a double free shows up here).
+int NativeLiveGlobalBlockCount();
+int NativeBadGlobalFreeCount();

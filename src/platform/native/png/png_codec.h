@@ -9,7 +9,7 @@
 
 // Pixel layouts in memory, as the imaging library's formats lay them out.
 enum class PngPixels : uint8_t {
-    Index8,  // one palette index per byte; written as indexed with a gray ramp
+    Index8,  // one palette index per byte, meaning gray level i
     Gray16,  // one little-endian 16-bit gray sample
     Bgr24,   // blue, green, red
     Bgra32,  // blue, green, red, alpha
@@ -39,7 +39,7 @@ struct PngSource {
 
 // Appends one complete PNG datastream (signature through IEND) to `out`.
 // Returns false, with `out` as it was, for a zero-sized image or when memory
-// runs out. Thread-safe: keeps no state between calls.
+// runs out. Thread-safe; each thread keeps its scratch buffers for reuse.
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out);
 
 // A decoded image. Rows are `stride` bytes apart, stride a multiple of 4

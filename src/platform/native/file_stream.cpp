@@ -1,0 +1,215 @@
+#include "platform/native/file_stream.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/native/com_object.h"
+#include "platform/native/native_state.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+// File offsets are signed 64-bit.
+constexpr uint64_t kMaxPosition = std::numeric_limits<int64_t>::max();
+
+HRESULT WriteFault() { return errno == ENOSPC ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT; }
+
+// The buffer holds either a clean copy of file bytes [start, start + length)
+// or bytes written there and not yet in the file (dirty).
+class FileStream final : public IStream {
+public:
+    explicit FileStream(std::shared_ptr<ScratchFile> file)
+        : file_(std::move(file)), buffer_(new uint8_t[kBufferSize])
+    {
+        struct stat info {};
+        if (fstat(file_->fd(), &info) == 0)
+            size_ = static_cast<uint64_t>(info.st_size);
+        ++Native().liveStreams;
+    }
+
+    ~FileStream()
+    {
+        Flush();  // nothing can report a failure now
+        --Native().liveStreams;
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** object) override
+    {
+        static const IID* const ids[] = {&IID_ISequentialStream, &IID_IStream};
+        return ComQuery(this, riid, object, ids);
+    }
+    ULONG AddRef() override { return refs_.Add(); }
+    ULONG Release() override { return refs_.Drop(this); }
+
+    HRESULT Read(void* buffer, ULONG count, ULONG* read) override
+    {
+        if (read != nullptr)
+            *read = 0;
+        if (buffer == nullptr && count != 0)
+            return STG_E_INVALIDPOINTER;
+        HRESULT flushed = Flush();
+        if (FAILED(flushed))
+            return flushed;
+        auto* out = static_cast<uint8_t*>(buffer);
+        ULONG done = 0;
+        while (done < count && position_ < size_) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, size_ - position_));
+            if (position_ >= start_ && position_ < start_ + length_) {
+                size_t n = std::min<size_t>(want, static_cast<size_t>(start_ + length_ - position_));
+                std::memcpy(out + done, buffer_.get() + (position_ - start_), n);
+                done += static_cast<ULONG>(n);
+                position_ += n;
+                continue;
+            }
+            // Large reads bypass the buffer; small ones refill it.
+            uint8_t* target = want >= kBufferSize ? out + done : buffer_.get();
+            size_t ask = want >= kBufferSize ? want : kBufferSize;
+            ssize_t got = pread(file_->fd(), target, ask, static_cast<off_t>(position_));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (read != nullptr)
+                    *read = done;
+                return STG_E_READFAULT;
+            }
+            if (got == 0)
+                break;  // the file is shorter than we thought: stop at its end
+            if (target == buffer_.get()) {
+                start_ = position_;
+                length_ = static_cast<size_t>(got);
+            } else {
+                done += static_cast<ULONG>(got);
+                position_ += static_cast<uint64_t>(got);
+            }
+        }
+        if (read != nullptr)
+            *read = done;
+        return S_OK;
+    }
+
+    HRESULT Write(const void* buffer, ULONG count, ULONG* written) override
+    {
+        if (written != nullptr)
+            *written = 0;
+        if (buffer == nullptr && count != 0)
+            return STG_E_INVALIDPOINTER;
+        if (count == 0)
+            return S_OK;
+        if (position_ > kMaxPosition - count)
+            return STG_E_MEDIUMFULL;
+        const auto* in = static_cast<const uint8_t*>(buffer);
+        if (dirty_ && position_ >= start_ && position_ <= start_ + length_ &&
+            position_ - start_ + count <= kBufferSize) {
+            // Extends or overwrites what is already buffered.
+            size_t at = static_cast<size_t>(position_ - start_);
+            std::memcpy(buffer_.get() + at, in, count);
+            length_ = std::max(length_, at + count);
+        } else {
+            HRESULT flushed = Flush();
+            if (FAILED(flushed))
+                return flushed;
+            length_ = 0;  // the clean copy may now be stale
+            if (count >= kBufferSize) {
+                HRESULT direct = WriteAt(position_, in, count);
+                if (FAILED(direct))
+                    return direct;
+            } else {
+                std::memcpy(buffer_.get(), in, count);
+                start_ = position_;
+                length_ = count;
+                dirty_ = true;
+            }
+        }
+        position_ += count;
+        size_ = std::max(size_, position_);
+        if (written != nullptr)
+            *written = count;
+        return S_OK;
+    }
+
+    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
+    {
+        int64_t base;
+        switch (origin) {
+        case STREAM_SEEK_SET: base = 0; break;
+        case STREAM_SEEK_CUR: base = static_cast<int64_t>(position_); break;
+        case STREAM_SEEK_END: base = static_cast<int64_t>(size_); break;
+        default: return STG_E_INVALIDFUNCTION;
+        }
+        if ((move.QuadPart < 0 && base + move.QuadPart < 0) ||
+            (move.QuadPart > 0 && move.QuadPart > std::numeric_limits<int64_t>::max() - base))
+            return STG_E_INVALIDFUNCTION;
+        position_ = static_cast<uint64_t>(base + move.QuadPart);
+        if (newPosition != nullptr)
+            newPosition->QuadPart = position_;
+        return S_OK;
+    }
+
+    HRESULT SetSize(ULARGE_INTEGER newSize) override
+    {
+        if (newSize.QuadPart > kMaxPosition)
+            return STG_E_MEDIUMFULL;
+        HRESULT flushed = Flush();
+        if (FAILED(flushed))
+            return flushed;
+        if (ftruncate(file_->fd(), static_cast<off_t>(newSize.QuadPart)) != 0)
+            return WriteFault();
+        length_ = 0;
+        size_ = newSize.QuadPart;
+        return S_OK;
+    }
+
+private:
+    HRESULT WriteAt(uint64_t at, const uint8_t* bytes, size_t count)
+    {
+        while (count != 0) {
+            ssize_t put = pwrite(file_->fd(), bytes, count, static_cast<off_t>(at));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return WriteFault();
+            bytes += put;
+            count -= static_cast<size_t>(put);
+            at += static_cast<uint64_t>(put);
+        }
+        return S_OK;
+    }
+
+    // Writes dirty bytes to the file; they stay buffered as a clean copy.
+    HRESULT Flush()
+    {
+        if (!dirty_)
+            return S_OK;
+        HRESULT result = WriteAt(start_, buffer_.get(), length_);
+        if (FAILED(result))
+            return result;
+        dirty_ = false;
+        return S_OK;
+    }
+
+    ComRefCount<FileStream> refs_;
+    std::shared_ptr<ScratchFile> file_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    uint64_t start_ = 0;
+    size_t length_ = 0;
+    bool dirty_ = false;
+    uint64_t position_ = 0;
+    uint64_t size_ = 0;
+};
+
+}  // namespace
+
+IStream* CreateFileStream(std::shared_ptr<ScratchFile> file)
+{
+    try {
+        return new FileStream(std::move(file));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}

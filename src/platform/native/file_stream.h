@@ -1,0 +1,13 @@
+// A stream whose bytes live in a file, behind one buffer so that small
+// reads and writes (the codec reads 100 bytes at a time) cost a memory copy
+// rather than a system call each.
+#pragma once
+
+#include <memory>
+
+#include "platform/native/native_api.h"
+#include "platform/native/scratch_file.h"
+
+// A new stream over the whole of `file`, positioned at 0, with one
+// reference. Null when memory runs out.
+IStream* CreateFileStream(std::shared_ptr<ScratchFile> file);

@@ -1,0 +1,119 @@
+// Encoding a bitmap into a stream and decoding one from a stream, both
+// through the PNG writer and reader of png_codec.h.
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "platform/native/gdiplus_encoders.h"
+#include "platform/native/native_bitmap.h"
+#include "platform/native/png/png_codec.h"
+
+namespace {
+
+// Writes all of `bytes` at the stream's position, in pieces a ULONG counts.
+bool WriteAll(IStream* stream, const uint8_t* bytes, size_t size)
+{
+    while (size != 0) {
+        ULONG piece = size > 0x40000000 ? 0x40000000 : ULONG(size);
+        ULONG written = 0;
+        if (FAILED(stream->Write(bytes, piece, &written)) || written != piece)
+            return false;
+        bytes += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+// Reads everything from the stream's position to its end. When the stream
+// tells its size the buffer is sized once; otherwise it grows.
+bool ReadRest(IStream* stream, std::vector<uint8_t>& bytes)
+{
+    ULARGE_INTEGER here{}, end{};
+    LARGE_INTEGER zero{};
+    if (SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &here)) &&
+        SUCCEEDED(stream->Seek(zero, STREAM_SEEK_END, &end))) {
+        LARGE_INTEGER back{};
+        back.QuadPart = int64_t(here.QuadPart);
+        if (FAILED(stream->Seek(back, STREAM_SEEK_SET, nullptr)))
+            return false;
+        if (end.QuadPart > here.QuadPart) {
+            uint64_t rest = end.QuadPart - here.QuadPart;
+            if (rest > std::numeric_limits<size_t>::max() / 2)
+                return false;
+            bytes.reserve(size_t(rest));
+        }
+    }
+    constexpr size_t kPiece = 1 << 20;
+    for (;;) {
+        size_t at = bytes.size();
+        size_t want = bytes.capacity() > at ? bytes.capacity() - at : kPiece;
+        if (want > 0x40000000)
+            want = 0x40000000;
+        bytes.resize(at + want);
+        ULONG got = 0;
+        HRESULT result = stream->Read(bytes.data() + at, ULONG(want), &got);
+        bytes.resize(at + (got <= want ? got : 0));
+        if (FAILED(result))
+            return false;
+        if (got == 0)
+            return true;
+    }
+}
+
+}  // namespace
+
+GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* encoder,
+                                      const EncoderParameters*)
+{
+    NativeBitmap* bitmap = FindBitmap(image);
+    if (bitmap == nullptr || stream == nullptr || encoder == nullptr)
+        return InvalidParameter;
+    if (!IsEqualGUID(*encoder, kPngEncoderClsid))
+        return FileNotFound;  // no such encoder here
+    if (bitmap->locked)
+        return WrongState;
+    // Reused from frame to frame on each thread: a frame's PNG is megabytes.
+    thread_local std::vector<uint8_t> encoded;
+    encoded.clear();
+    PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
+                     bitmap->stride};
+    if (!EncodePng(source, encoded))
+        return OutOfMemory;
+    if (!WriteAll(stream, encoded.data(), encoded.size()))
+        return Win32Error;
+    return Ok;
+}
+
+GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap)
+{
+    if (bitmap == nullptr)
+        return InvalidParameter;
+    *bitmap = nullptr;
+    if (stream == nullptr)
+        return InvalidParameter;
+    try {
+        std::vector<uint8_t> bytes;
+        if (!ReadRest(stream, bytes))
+            return Win32Error;
+        DecodedPng decoded;
+        if (!DecodePng(bytes.data(), bytes.size(), decoded))
+            return UnknownImageFormat;
+        auto* made = new NativeBitmap;
+        made->width = decoded.width;
+        made->height = decoded.height;
+        made->pixels = decoded.pixels;
+        made->format = FormatOfPixels(decoded.pixels);
+        made->stride = ptrdiff_t(decoded.stride);
+        made->ownedRows = std::move(decoded.rows);
+        made->firstRow = made->ownedRows.data();
+        stream->AddRef();
+        made->source = stream;
+        if (!RegisterBitmap(made))
+            return OutOfMemory;
+        *bitmap = made;
+        return Ok;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    }
+}

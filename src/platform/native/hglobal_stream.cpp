@@ -1,0 +1,142 @@
+// A stream over a movable global block. The block's size is the stream's
+// size; writes past the end grow the block. With delete-on-release the
+// stream owns the block and frees it with its last reference.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/native/com_object.h"
+#include "platform/native/global_memory.h"
+#include "platform/native/native_state.h"
+
+namespace {
+
+class HGlobalStream final : public IStream {
+public:
+    HGlobalStream(HGLOBAL block, bool deleteOnRelease)
+        : block_(block), deleteOnRelease_(deleteOnRelease)
+    {
+        ++Native().liveStreams;
+    }
+
+    ~HGlobalStream()
+    {
+        if (deleteOnRelease_)
+            GlobalFree(block_);
+        --Native().liveStreams;
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** object) override
+    {
+        static const IID* const ids[] = {&IID_ISequentialStream, &IID_IStream};
+        return ComQuery(this, riid, object, ids);
+    }
+    ULONG AddRef() override { return refs_.Add(); }
+    ULONG Release() override { return refs_.Drop(this); }
+
+    HRESULT Read(void* buffer, ULONG count, ULONG* read) override
+    {
+        if (read != nullptr)
+            *read = 0;
+        if (buffer == nullptr && count != 0)
+            return STG_E_INVALIDPOINTER;
+        size_t size = 0;
+        const uint8_t* bytes = GlobalBlockBytes(block_, &size);
+        ULONG n = 0;
+        if (position_ < size)
+            n = static_cast<ULONG>(std::min<uint64_t>(count, size - position_));
+        if (n != 0)
+            std::memcpy(buffer, bytes + position_, n);
+        position_ += n;
+        if (read != nullptr)
+            *read = n;
+        return S_OK;
+    }
+
+    HRESULT Write(const void* buffer, ULONG count, ULONG* written) override
+    {
+        if (written != nullptr)
+            *written = 0;
+        if (buffer == nullptr && count != 0)
+            return STG_E_INVALIDPOINTER;
+        if (count == 0)
+            return S_OK;
+        size_t size = 0;
+        GlobalBlockBytes(block_, &size);
+        const uint64_t end = position_ + count;
+        if (end > std::numeric_limits<size_t>::max())
+            return STG_E_MEDIUMFULL;
+        if (end > size && !ResizeGlobalBlock(block_, static_cast<size_t>(end)))
+            return STG_E_MEDIUMFULL;
+        uint8_t* bytes = GlobalBlockBytes(block_, &size);
+        std::memcpy(bytes + position_, buffer, count);
+        position_ = end;
+        if (written != nullptr)
+            *written = count;
+        return S_OK;
+    }
+
+    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
+    {
+        size_t size = 0;
+        GlobalBlockBytes(block_, &size);
+        int64_t base;
+        switch (origin) {
+        case STREAM_SEEK_SET: base = 0; break;
+        case STREAM_SEEK_CUR: base = static_cast<int64_t>(position_); break;
+        case STREAM_SEEK_END: base = static_cast<int64_t>(size); break;
+        default: return STG_E_INVALIDFUNCTION;
+        }
+        // Positions are kept below 2^63 so that the sum cannot overflow.
+        if ((move.QuadPart < 0 && base + move.QuadPart < 0) ||
+            (move.QuadPart > 0 && move.QuadPart > std::numeric_limits<int64_t>::max() - base))
+            return STG_E_INVALIDFUNCTION;
+        position_ = static_cast<uint64_t>(base + move.QuadPart);
+        if (newPosition != nullptr)
+            newPosition->QuadPart = position_;
+        return S_OK;
+    }
+
+    HRESULT SetSize(ULARGE_INTEGER newSize) override
+    {
+        if (newSize.QuadPart > std::numeric_limits<size_t>::max() ||
+            !ResizeGlobalBlock(block_, static_cast<size_t>(newSize.QuadPart)))
+            return STG_E_MEDIUMFULL;
+        return S_OK;
+    }
+
+private:
+    ComRefCount<HGlobalStream> refs_;
+    HGLOBAL block_;
+    bool deleteOnRelease_;
+    uint64_t position_ = 0;
+};
+
+}  // namespace
+
+HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStream** stream)
+{
+    if (stream == nullptr)
+        return E_INVALIDARG;
+    *stream = nullptr;
+    // With no block the stream makes its own, as the platform's does.
+    bool ownNew = block == nullptr;
+    if (ownNew) {
+        block = GlobalAlloc(GMEM_MOVEABLE, 0);
+        if (block == nullptr)
+            return E_OUTOFMEMORY;
+    } else if (!IsMoveableGlobalBlock(block)) {
+        return E_INVALIDARG;
+    }
+    // A block made here has no other owner (there is no way to ask the
+    // stream for it), so the stream frees it whatever the caller asked.
+    auto* made = new (std::nothrow) HGlobalStream(block, deleteOnRelease != FALSE || ownNew);
+    if (made == nullptr) {
+        if (ownNew)
+            GlobalFree(block);
+        return E_OUTOFMEMORY;
+    }
+    *stream = made;
+    return S_OK;
+}

@@ -1,0 +1,78 @@
+#include "platform/native/native_bitmap.h"
+
+#include <mutex>
+#include <unordered_set>
+
+#include "platform/native/native_state.h"
+
+namespace {
+
+std::mutex registryMutex;
+
+std::unordered_set<GpImage*>& Registry()
+{
+    static std::unordered_set<GpImage*> registry;
+    return registry;
+}
+
+}  // namespace
+
+NativeBitmap::NativeBitmap() { ++Native().liveBitmaps; }
+
+NativeBitmap::~NativeBitmap()
+{
+    if (source != nullptr)
+        source->Release();
+    --Native().liveBitmaps;
+}
+
+bool RegisterBitmap(NativeBitmap* bitmap)
+{
+    try {
+        std::lock_guard lock(registryMutex);
+        Registry().insert(bitmap);
+        return true;
+    } catch (...) {
+        delete bitmap;
+        return false;
+    }
+}
+
+NativeBitmap* FindBitmap(GpImage* image)
+{
+    std::lock_guard lock(registryMutex);
+    return Registry().count(image) != 0 ? static_cast<NativeBitmap*>(image) : nullptr;
+}
+
+bool DisposeBitmap(GpImage* image)
+{
+    {
+        std::lock_guard lock(registryMutex);
+        if (Registry().erase(image) == 0)
+            return false;
+    }
+    delete static_cast<NativeBitmap*>(image);
+    return true;
+}
+
+bool PixelsOfFormat(PixelFormat format, PngPixels& pixels)
+{
+    switch (format) {
+    case PixelFormat8bppIndexed: pixels = PngPixels::Index8; return true;
+    case PixelFormat16bppGrayScale: pixels = PngPixels::Gray16; return true;
+    case PixelFormat24bppRGB: pixels = PngPixels::Bgr24; return true;
+    case PixelFormat32bppARGB: pixels = PngPixels::Bgra32; return true;
+    default: return false;
+    }
+}
+
+PixelFormat FormatOfPixels(PngPixels pixels)
+{
+    switch (pixels) {
+    case PngPixels::Index8: return PixelFormat8bppIndexed;
+    case PngPixels::Gray16: return PixelFormat16bppGrayScale;
+    case PngPixels::Bgr24: return PixelFormat24bppRGB;
+    case PngPixels::Bgra32: return PixelFormat32bppARGB;
+    }
+    return PixelFormat24bppRGB;
+}

@@ -1,0 +1,16 @@
+// EncodePng and DecodePng: thin dispatchers, so that a faster writer or
+// reader can take over a case without callers noticing.
+#include "platform/native/png/png_codec.h"
+
+#include "platform/native/png/png_reader.h"
+#include "platform/native/png/png_writer.h"
+
+bool EncodePng(const PngSource& source, std::vector<uint8_t>& out)
+{
+    return WritePng(source, kPngWriterDefaults, out);
+}
+
+bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    return ReadPng(data, size, out);
+}
