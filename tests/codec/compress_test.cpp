@@ -3,6 +3,8 @@
 // allocate, and reports every refusal as ICERR_ERROR.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/support/frames.h"
 
 namespace {
@@ -14,6 +16,8 @@ struct Refusal {
     uint16_t bitCount;
     uint32_t sizeImage;
 };
+
+std::ostream& operator<<(std::ostream& out, const Refusal& c) { return out << c.what; }
 
 const Refusal kRefusals[] = {
     {"height 0 gives no stride", 4, 0, 24, 48},

@@ -2,6 +2,8 @@
 // the output, and on frames that are damaged.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/support/frames.h"
 #include "tests/support/reference_png.h"
 
@@ -195,6 +197,8 @@ struct ForeignCase {
     uint16_t outputBits;  // the depth whose layout the decoded pixels have
 };
 
+std::ostream& operator<<(std::ostream& out, const ForeignCase& c) { return out << c.what; }
+
 const ForeignCase kForeign[] = {
     {"RGB", SPNG_COLOR_TYPE_TRUECOLOR, 8, SPNG_INTERLACE_NONE, 24},
     {"RGBA", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, SPNG_INTERLACE_NONE, 32},
@@ -214,7 +218,7 @@ std::vector<uint8_t> ExpectedRow(const ForeignCase& c, const uint8_t* png, uint3
     for (uint32_t x = 0; x < width; ++x) {
         switch (c.outputBits) {
         case 8: row.push_back(png[x]); break;
-        case 16: row.push_back(png[2 * x + 1]); row.push_back(png[2 * x]); break;
+        case 16: row.push_back(png[2 * x]); row.push_back(png[2 * x + 1]); break;  // host order in, little-endian out
         case 24: row.insert(row.end(), {png[3 * x + 2], png[3 * x + 1], png[3 * x]}); break;
         case 32: row.insert(row.end(), {png[4 * x + 2], png[4 * x + 1], png[4 * x], png[4 * x + 3]}); break;
         }

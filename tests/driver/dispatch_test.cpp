@@ -1,6 +1,8 @@
 // Every row of the message table, and the -1 answer for everything else.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/support/driver.h"
 
 namespace {
@@ -9,6 +11,11 @@ struct FixedAnswer {
     UINT message;
     LRESULT answer;
 };
+
+std::ostream& operator<<(std::ostream& out, const FixedAnswer& c)
+{
+    return out << "message " << c.message;
+}
 
 // Messages answered without an instance or a look at their arguments.
 const FixedAnswer kFixedAnswers[] = {

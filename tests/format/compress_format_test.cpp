@@ -2,6 +2,8 @@
 // through DriverProc.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 
 #include "tests/support/driver.h"
@@ -22,6 +24,12 @@ struct QueryCase {
     DWORD outputCompression;
     LRESULT answer;
 };
+
+std::ostream& operator<<(std::ostream& out, const QueryCase& c)
+{
+    return out << c.bitCount << " bits " << c.inputWidth << "x" << c.inputHeight << " to "
+               << c.outputWidth << "x" << c.outputHeight;
+}
 
 const QueryCase kQueryCases[] = {
     {8, 16, 16, 16, 16, kFourccMpng, 0},

@@ -1,6 +1,8 @@
 // ICM_DECOMPRESS_QUERY and ICM_DECOMPRESS_GET_FORMAT through DriverProc.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 
 #include "format/dib.h"
@@ -70,6 +72,11 @@ struct ProposalCase {
     int32_t width, height;
     uint32_t sizeImage;
 };
+
+std::ostream& operator<<(std::ostream& out, const ProposalCase& c)
+{
+    return out << c.bitCount << " bits " << c.width << "x" << c.height;
+}
 
 const ProposalCase kProposals[] = {
     {24, 3, 2, 24},

@@ -1,6 +1,8 @@
 // Row sizes and the gray ramp, including the wrapping arithmetic hosts use.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 
 #include "format/dib.h"
@@ -13,6 +15,11 @@ struct RowCase {
     int32_t width;
     int32_t rowBytes;
 };
+
+std::ostream& operator<<(std::ostream& out, const RowCase& c)
+{
+    return out << c.bitCount << " bits x " << c.width;
+}
 
 const RowCase kRowCases[] = {
     {24, 3, 12},  {24, 1, 4},   {24, 4, 12},   {32, 5, 20},  {8, 1, 4},

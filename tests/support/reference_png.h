@@ -11,10 +11,10 @@ struct ReferencePng {
     bool ok = false;
     spng_ihdr ihdr{};
     size_t rowBytes = 0;
-    std::vector<uint8_t> pixels;  // rows as stored in the file (SPNG_FMT_PNG), big-endian samples
+    std::vector<uint8_t> pixels;  // rows as stored in the file (SPNG_FMT_RAW: big-endian samples)
 };
 
-inline ReferencePng ReadReferencePng(const std::vector<uint8_t>& bytes, int format = SPNG_FMT_PNG)
+inline ReferencePng ReadReferencePng(const std::vector<uint8_t>& bytes, int format = SPNG_FMT_RAW)
 {
     ReferencePng png;
     spng_ctx* ctx = spng_ctx_new(0);
@@ -32,7 +32,7 @@ inline ReferencePng ReadReferencePng(const std::vector<uint8_t>& bytes, int form
 }
 
 // Writes a PNG with libspng's encoder: `rows` are packed as the colour type
-// and depth say, big-endian for 16-bit samples.
+// and depth say, 16-bit samples in host (little-endian) order.
 inline std::vector<uint8_t> WriteReferencePng(uint32_t width, uint32_t height, uint8_t colorType,
                                               uint8_t bitDepth, const std::vector<uint8_t>& rows,
                                               const spng_plte* palette = nullptr,
