@@ -80,8 +80,10 @@ void AviReader::WalkTop(Span span, bool first)
             Truncated(id, at, size);
         if (id == Tag("LIST") && size >= 4) {
             const uint32_t type = Read32(begin);
-            if (type == Tag("hdrl") && first)
+            if (type == Tag("hdrl") && first) {
                 WalkHeaders({begin + 4, end});
+                sawHeaders_ = true;
+            }
             else if (type == Tag("movi"))
                 WalkMovi({begin + 4, end}, 0);
         }
@@ -145,6 +147,8 @@ void AviReader::WalkStreamList(Span span)
 
 void AviReader::WalkMovi(Span span, int depth)
 {
+    if (videoStream_ < 0 && sawHeaders_)
+        Fail("has no video stream");
     if (videoStream_ < 0)
         Fail("damaged: frames ('movi') come before any video stream header");
     if (depth > kDeepestMovi)

@@ -60,6 +60,7 @@ private:
     std::string path_;
     std::FILE* file_ = nullptr;
     uint64_t fileSize_ = 0;
+    bool sawHeaders_ = false;
     int streams_ = 0;
     int videoStream_ = -1;
     uint32_t handler_ = 0;

@@ -62,14 +62,14 @@ RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size
     return figures;
 }
 
-RunFigures DecompressAvi(AviReader& avi, size_t jobs,
+RunFigures DecompressAvi(AviReader& avi, const DibFormat& format, size_t jobs,
                          const std::function<void(const DibFormat&)>& ready,
                          const FrameSink& sink, Progress& progress)
 {
     CodecDriver driver;
     std::vector<std::unique_ptr<Decompressor>> decompressors;
     for (size_t i = 0; i < jobs; ++i)
-        decompressors.push_back(std::make_unique<Decompressor>(avi.Format()));
+        decompressors.push_back(std::make_unique<Decompressor>(format));
     const size_t frameBytes = decompressors.front()->FrameBytes();
     ready(decompressors.front()->OutputFormat());
 

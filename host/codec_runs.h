@@ -31,9 +31,10 @@ RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size
 // format the codec proposed.
 using FrameSink = std::function<void(const uint8_t* rows, size_t index)>;
 
-// Decompresses every frame of `avi` and hands the rows to `sink`. A frame of
+// Decompresses every frame of `avi`, described by `format` (normally the
+// stream's own), and hands the rows to `sink`. A frame of
 // 0 bytes (an AVI null frame) repeats the previous picture. `ready` learns
 // the format the codec proposed before the first frame arrives.
-RunFigures DecompressAvi(AviReader& avi, size_t jobs,
+RunFigures DecompressAvi(AviReader& avi, const DibFormat& format, size_t jobs,
                          const std::function<void(const DibFormat&)>& ready,
                          const FrameSink& sink, Progress& progress);

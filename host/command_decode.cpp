@@ -4,7 +4,10 @@
 
 #include "codec_runs.h"
 #include "commands.h"
+#include "codec_session.h"
+#include "codes.h"
 #include "options.h"
+#include "png_header.h"
 #include "video_output.h"
 
 namespace {
@@ -21,6 +24,37 @@ constexpr const char* kUsage =
     "A frame of 0 bytes repeats the previous picture.\n"
     "\n"
     "  --jobs N     codec instances working at once (default: the number of cores)\n";
+
+// The stream's format, with its depth corrected when the frames hold
+// pictures of another depth than it says (other writers count gray PNGs
+// their own way). The codec would decode into rows of the wrong size.
+DibFormat CheckedFormat(AviReader& avi, const std::string& path)
+{
+    DibFormat format = avi.Format();
+    BITMAPINFOHEADER& h = *format.Header();
+    if (h.biCompression != kFourccMpng)
+        return format; // the codec's to refuse
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < avi.Frames().size() && bytes.empty(); ++i)
+        avi.ReadFrame(i, bytes);
+    PngHeader png;
+    if (!ReadPngHeader(bytes.data(), bytes.size(), png))
+        return format;
+    const auto height = static_cast<uint32_t>(h.biHeight < 0 ? -int64_t{h.biHeight} : h.biHeight);
+    if (png.width != static_cast<uint32_t>(h.biWidth) || png.height != height)
+        throw MediaError(path + ": the stream is " + DescribeFormat(h) + " but its frames are " +
+                         std::to_string(png.width) + "x" + std::to_string(png.height) +
+                         " PNGs");
+    const uint32_t depth = DibDepthOfPng(png);
+    if (depth != 0 && depth != h.biBitCount) {
+        std::fprintf(stderr,
+                     "talverox: note: %s: the stream says %u bits per pixel but its frames are "
+                     "%u-bit PNGs (colour type %u); decoding to %u-bit rows\n",
+                     path.c_str(), h.biBitCount, png.bitDepth, png.colorType, depth);
+        h.biBitCount = static_cast<WORD>(depth);
+    }
+    return format;
+}
 
 } // namespace
 
@@ -40,6 +74,7 @@ int RunDecode(const std::vector<std::string>& args)
     AviReader avi(inputPath);
     if (avi.Frames().empty())
         throw AviError(inputPath + ": has no video frames");
+    const DibFormat format = CheckedFormat(avi, inputPath);
     std::unique_ptr<VideoOutput> output;
     Progress progress("decode", static_cast<int64_t>(avi.Frames().size()));
     const auto ready = [&](const DibFormat& format) {
@@ -57,11 +92,17 @@ int RunDecode(const std::vector<std::string>& args)
             outputPath, static_cast<uint32_t>(h.biWidth), static_cast<uint32_t>(h.biHeight),
             h.biBitCount, static_cast<int>(rate), static_cast<int>(scale));
     };
-    const RunFigures figures = DecompressAvi(
-        avi, jobs, ready, [&](const uint8_t* rows, size_t) { output->Write(rows); }, progress);
+    RunFigures figures;
+    try {
+        figures = DecompressAvi(
+            avi, format, jobs, ready, [&](const uint8_t* rows, size_t) { output->Write(rows); },
+            progress);
+    } catch (const CodecError& error) {
+        throw CodecError(inputPath + ": " + error.what());
+    }
     output->Finish();
 
-    const BITMAPINFOHEADER& h = *avi.Format().Header();
+    const BITMAPINFOHEADER& h = *format.Header();
     std::printf("%s: %llu frames, %dx%d, %u bits, %s, %.1f fps (%zu jobs)\n", outputPath.c_str(),
                 static_cast<unsigned long long>(figures.frames), h.biWidth, h.biHeight,
                 h.biBitCount, output->Description().c_str(),

@@ -125,7 +125,7 @@ int RunDemo(const std::vector<std::string>& args)
     size_t firstMismatch = 0;
     Progress decodeProgress("decode", count);
     const RunFigures decoded = DecompressAvi(
-        avi, jobs,
+        avi, avi.Format(), jobs,
         [&](const DibFormat& proposed) {
             if (proposed.Header()->biSizeImage != format.Header()->biSizeImage)
                 throw std::runtime_error(path + ": the codec proposes " +

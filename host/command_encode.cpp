@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "codec_runs.h"
+#include "codec_session.h"
 #include "commands.h"
 #include "options.h"
 #include "video_input.h"
@@ -59,6 +60,9 @@ int RunEncode(const std::vector<std::string>& args)
             static_cast<uint32_t>(input.FrameRateDen()), progress);
         if (figures.frames == 0)
             throw MediaError(inputPath + ": has no pictures");
+    } catch (const CodecError& error) {
+        std::remove(outputPath.c_str());
+        throw CodecError(inputPath + ": " + error.what());
     } catch (...) {
         // Half a file would only mislead whoever opens it next.
         std::remove(outputPath.c_str());

@@ -63,9 +63,11 @@ void DrawDemoFrame(uint32_t width, uint32_t height, uint32_t index, std::vector<
         uint8_t* row = rows.data() + rowBytes * (height - 1 - y);
         const int64_t dy = static_cast<int64_t>(y) - discY;
         for (uint32_t x = 0; x < width; ++x) {
-            Rgb c{static_cast<uint8_t>((x + 2 * t) * 255 / (width + 2 * t + 1)),
-                  static_cast<uint8_t>(y * 255 / height),
-                  static_cast<uint8_t>(((x + y) / 4 + t * 2) & 0xFF)};
+            // Gradients with a little grain, as a camera would see them.
+            const uint32_t grain = Mix(x * 2654435761u + y * 40503u + t * 97u) & 3;
+            Rgb c{static_cast<uint8_t>((x + 2 * t) * 251 / (width + 2 * t + 1) + grain),
+                  static_cast<uint8_t>(y * 251 / height + grain),
+                  static_cast<uint8_t>((((x + y) / 4 + t * 2) & 0xFF) * 251 / 255 + grain)};
             if (x >= textLeft && x < textLeft + textWidth && y >= textTop &&
                 y < textTop + textHeight) {
                 // A page scrolling up, one pixel a frame.

@@ -35,9 +35,11 @@ bool IsRawName(const std::string& ext)
 
 // The codec to write into a container: lossless where the container can
 // hold it.
-AVCodecID ChooseCodec(const AVOutputFormat* format)
+AVCodecID ChooseCodec(const AVOutputFormat* format, const std::string& path)
 {
     const std::string name = format->name;
+    if (name == "image2" || name == "image2pipe")
+        return av_guess_codec(format, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
     if (name == "rawvideo")
         return AV_CODEC_ID_RAWVIDEO;
     if (name == "yuv4mpegpipe")
@@ -138,7 +140,7 @@ VideoOutput::VideoOutput(const std::string& path, uint32_t width, uint32_t heigh
     if (error < 0 || s.format == nullptr)
         s.Fail("cannot tell from its name what to write (try .y4m, .mkv, %04d.png or .raw)",
                error);
-    const AVCodecID id = ChooseCodec(s.format->oformat);
+    const AVCodecID id = ChooseCodec(s.format->oformat, path);
     const AVCodec* codec = avcodec_find_encoder(id);
     if (id == AV_CODEC_ID_NONE || codec == nullptr)
         s.Fail("no video encoder for " + std::string(s.format->oformat->name));
