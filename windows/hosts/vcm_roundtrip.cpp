@@ -299,6 +299,49 @@ void SixteenBitGray()
     ICClose(hic);
 }
 
+// Frames the codec cannot read safely are refused with ICERR_ERROR on the
+// real imaging library too, without writing a byte of output: a top-down
+// frame, and frames whose biSizeImage gives no usable row distance.
+void RefusedFrames()
+{
+    HIC hic = ICOpen(ICTYPE_VIDEO, kMpng, ICMODE_COMPRESS);
+    EXPECT(hic != nullptr, "ICOpen for refused frames");
+    if (hic == nullptr)
+        return;
+    struct Case {
+        const char* name;
+        LONG height;
+        DWORD sizeImage;
+    };
+    const DibFormat good = MakeFormat(16, 8, 24);
+    const DWORD rows = good.header()->biSizeImage;
+    for (const Case& c : {Case{"top-down", -8, rows}, Case{"biSizeImage 0", 8, 0},
+                          Case{"biSizeImage below one row per line", 8, rows / 2}}) {
+        DibFormat input = good;
+        input.header()->biHeight = c.height;
+        input.header()->biSizeImage = c.sizeImage;
+        DibFormat format;
+        format.bytes.assign(40, 0);
+        ICCompressGetFormat(hic, good.header(), format.header());
+        format.header()->biSizeImage = 0xDEADBEEF;
+        std::vector<uint8_t> pixels = MakeFrame(16, 8, 24, 0);
+        GuardedBuffer buffer(2 * rows, 0x5A);
+        DWORD flags = 0;
+        const auto result = static_cast<LONG>(ICCompress(hic, 0, format.header(), buffer.data(),
+                                                         input.header(), pixels.data(), nullptr,
+                                                         &flags, 0, 0, 0, nullptr, nullptr));
+        EXPECT(result == ICERR_ERROR, "%s: ICCompress returned %ld", c.name,
+               static_cast<long>(result));
+        bool untouched = buffer.GuardIntact();
+        for (size_t i = 0; i < buffer.size; ++i)
+            untouched = untouched && buffer.bytes[i] == 0x5A;
+        EXPECT(untouched, "%s: the output buffer was written", c.name);
+        EXPECT(format.header()->biSizeImage == 0xDEADBEEF, "%s: biSizeImage was written",
+               c.name);
+    }
+    ICClose(hic);
+}
+
 }  // namespace
 
 int main()
@@ -310,6 +353,7 @@ int main()
         RoundTrip(160, 90, bits);
     }
     OverlappingInstances();
+    RefusedFrames();
     SixteenBitGray();
     return HostResult("vcm_roundtrip");
 }
