@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/native/png/png_chunk.h"
+#include "platform/native/png/png_direct_reader.h"
 #include "platform/native/png/png_samples.h"
 
 namespace {
@@ -105,6 +106,18 @@ bool ReadPng(const uint8_t* data, size_t size, DecodedPng& out)
     // libspng stops reading once the image is complete, so damage after
     // the last image byte (a cut IDAT CRC, a lost IEND) would go unseen:
     // check the framing and every CRC first.
+    if (data == nullptr || !PngChunksIntact(data, size))
+        return false;
+    switch (ReadPngDirect(data, size, out)) {
+    case DirectRead::Decoded: return true;
+    case DirectRead::Failed: return false;
+    case DirectRead::Declined: break;
+    }
+    return ReadPngWithSpng(data, size, out);
+}
+
+bool ReadPngWithSpng(const uint8_t* data, size_t size, DecodedPng& out)
+{
     if (data == nullptr || !PngChunksIntact(data, size))
         return false;
     Context ctx(spng_ctx_new(0));

@@ -22,8 +22,12 @@
 #include "platform/native/png/png_codec.h"
 
 // Decodes one PNG datastream into `out`. Returns false, leaving `out`
-// unspecified, for anything DecodePng documents as a failure.
+// unspecified, for anything DecodePng documents as a failure. The layouts
+// png_direct_reader.h handles go that way; the rest through libspng.
 bool ReadPng(const uint8_t* data, size_t size, DecodedPng& out);
+
+// The same through libspng alone, for every layout. Tests compare the two.
+bool ReadPngWithSpng(const uint8_t* data, size_t size, DecodedPng& out);
 
 // Widest image accepted: four bytes per pixel, rounded up to a multiple of
 // four, must stay addressable by a signed 32-bit stride.

@@ -92,18 +92,6 @@ void FilterImage(const PngSource& source, const PngWriterOptions& options, size_
     }
 }
 
-// Moves compressed bytes that overflow one chunk's length limit into
-// several IDAT chunks. Only images of gigabytes get here.
-void SplitIdat(std::vector<uint8_t>& out, size_t chunkOffset)
-{
-    std::vector<uint8_t> data(out.begin() + static_cast<ptrdiff_t>(chunkOffset + 8), out.end());
-    out.resize(chunkOffset);
-    for (size_t at = 0; at < data.size(); at += kPngMax) {
-        size_t piece = std::min<size_t>(kPngMax, data.size() - at);
-        AppendPngChunk(out, "IDAT", data.data() + at, static_cast<uint32_t>(piece));
-    }
-}
-
 }  // namespace
 
 bool WritePng(const PngSource& source, const PngWriterOptions& options, std::vector<uint8_t>& out)
@@ -132,21 +120,21 @@ bool WritePng(const PngSource& source, const PngWriterOptions& options, std::vec
             return false;
         size_t bound = libdeflate_zlib_compress_bound(compressor, filteredSize);
 
-        AppendHeader(source, out);
-        size_t idat = BeginPngChunk(out, "IDAT");
-        size_t dataStart = out.size();
-        out.resize(dataStart + bound);
+        // Compressed into a reused buffer, then appended: cheaper than
+        // growing `out` by the worst-case bound, which zero-fills it.
+        thread_local std::vector<uint8_t> compressed;
+        if (compressed.size() < bound)
+            compressed.resize(bound);
         size_t written = libdeflate_zlib_compress(compressor, filtered.data(), filteredSize,
-                                                  out.data() + dataStart, bound);
-        if (written == 0) {
-            out.resize(start);
+                                                  compressed.data(), bound);
+        if (written == 0)
             return false;
+
+        AppendHeader(source, out);
+        for (size_t at = 0; at < written; at += kPngMax) {
+            size_t piece = std::min<size_t>(kPngMax, written - at);
+            AppendPngChunk(out, "IDAT", compressed.data() + at, static_cast<uint32_t>(piece));
         }
-        out.resize(dataStart + written);
-        if (written <= kPngMax)
-            EndPngChunk(out, idat);
-        else
-            SplitIdat(out, idat);
         AppendPngChunk(out, "IEND", nullptr, 0);
     } catch (const std::bad_alloc&) {
         out.resize(start);

@@ -1,0 +1,119 @@
+// Times EncodePng and DecodePng for bench/png_vs_ffmpeg, one thread.
+//
+//   png_throughput encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS
+//       encodes every BGR24 frame REPEATS times, keeps the last PNG of each
+//       as OUTDIR/fNNN.png
+//   png_throughput decode REPEATS FILE.png...
+//       decodes every file REPEATS times
+//
+// Prints key=value lines: seconds and cpu_seconds per pass (the machine
+// may be shared, so CPU time is the steadier figure), raw_bytes (pixels per
+// pass), png_bytes.
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/native/png/png_codec.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+std::vector<uint8_t> ReadFile(const char* path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int Encode(const char* framesPath, uint32_t width, uint32_t height, const std::string& outDir,
+           int repeats)
+{
+    const std::vector<uint8_t> frames = ReadFile(framesPath);
+    const size_t frameBytes = size_t{width} * height * 3;
+    const size_t count = frames.size() / frameBytes;
+    if (count == 0) {
+        std::fprintf(stderr, "no frames in %s\n", framesPath);
+        return 1;
+    }
+    std::vector<std::vector<uint8_t>> pngs(count);
+    const auto start = Clock::now();
+    const double cpuStart = CpuSeconds();
+    for (int rep = 0; rep < repeats; ++rep) {
+        for (size_t i = 0; i < count; ++i) {
+            pngs[i].clear();
+            PngSource source{width, height, PngPixels::Bgr24, frames.data() + i * frameBytes,
+                             ptrdiff_t(width) * 3};
+            if (!EncodePng(source, pngs[i]))
+                return 1;
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpuSeconds = CpuSeconds() - cpuStart;
+    size_t pngBytes = 0;
+    for (size_t i = 0; i < count; ++i) {
+        pngBytes += pngs[i].size();
+        char name[32];
+        std::snprintf(name, sizeof name, "/f%03zu.png", i);
+        std::ofstream(outDir + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(pngs[i].data()), std::streamsize(pngs[i].size()));
+    }
+    std::printf("frames=%zu\nseconds=%.6f\ncpu_seconds=%.6f\nraw_bytes=%zu\npng_bytes=%zu\n",
+                count, seconds / repeats, cpuSeconds / repeats, count * frameBytes, pngBytes);
+    return 0;
+}
+
+int Decode(int repeats, int fileCount, char** files)
+{
+    std::vector<std::vector<uint8_t>> pngs;
+    size_t pngBytes = 0;
+    for (int i = 0; i < fileCount; ++i) {
+        pngs.push_back(ReadFile(files[i]));
+        pngBytes += pngs.back().size();
+    }
+    size_t rawBytes = 0;
+    const auto start = Clock::now();
+    const double cpuStart = CpuSeconds();
+    for (int rep = 0; rep < repeats; ++rep) {
+        rawBytes = 0;
+        for (const auto& png : pngs) {
+            DecodedPng decoded;
+            if (!DecodePng(png.data(), png.size(), decoded))
+                return 1;
+            rawBytes += size_t{decoded.width} * decoded.height * PngBytesPerPixel(decoded.pixels);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpuSeconds = CpuSeconds() - cpuStart;
+    std::printf("frames=%d\nseconds=%.6f\ncpu_seconds=%.6f\nraw_bytes=%zu\npng_bytes=%zu\n",
+                fileCount, seconds / repeats, cpuSeconds / repeats, rawBytes, pngBytes);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "encode" && argc == 7)
+        return Encode(argv[2], uint32_t(std::atoi(argv[3])), uint32_t(std::atoi(argv[4])), argv[5],
+                      std::atoi(argv[6]));
+    if (mode == "decode" && argc >= 4)
+        return Decode(std::atoi(argv[2]), argc - 3, argv + 3);
+    std::fprintf(stderr,
+                 "usage: png_throughput encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS\n"
+                 "       png_throughput decode REPEATS FILE.png...\n");
+    return 2;
+}
