@@ -3,6 +3,8 @@
 // ICERR_ERROR with the output left exactly as it was.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/hostile/hostile.h"
 #include "tests/hostile/png_bytes.h"
 
@@ -114,6 +116,8 @@ struct ZlibDamage {
     std::vector<uint8_t> (*make)();
 };
 
+std::ostream& operator<<(std::ostream& out, const ZlibDamage& d) { return out << d.what; }
+
 std::vector<uint8_t> GoodZlib() { return Zlib(RgbRows()); }
 
 // The good stream under another two-byte header, its check bits made right
@@ -159,6 +163,8 @@ struct IhdrDamage {
     const char* what;
     std::vector<uint8_t> ihdr;
 };
+
+std::ostream& operator<<(std::ostream& out, const IhdrDamage& d) { return out << d.what; }
 
 std::vector<uint8_t> IhdrBytes(uint32_t width, uint32_t height, uint8_t depth, uint8_t color,
                                uint8_t interlace = 0, uint8_t compression = 0, uint8_t filter = 0)
