@@ -1,0 +1,161 @@
+// The fast reader: takes only plain, well-formed PNGs of the layouts the
+// codec writes, and leaves every question of damage or unusual content to
+// the general reader by answering "not handled".
+#include <libdeflate.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/native/png/fast/fast_png.h"
+#include "platform/native/png/fast/kernels.h"
+#include "platform/native/png/fast/png_chunks.h"
+
+using namespace fastpng;
+
+namespace {
+
+// Decoded frames beyond this go to the general reader.
+constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+
+struct Header {
+    uint32_t width;
+    uint32_t height;
+    PngPixels pixels;
+    bool palette;
+};
+
+bool ReadHeader(const uint8_t* body, Header& h)
+{
+    h.width = LoadBe32(body);
+    h.height = LoadBe32(body + 4);
+    const uint8_t depth = body[8];
+    const uint8_t colour = body[9];
+    if (h.width == 0 || h.height == 0 || h.width > kMaxChunkLength ||
+        h.height > kMaxChunkLength || body[10] != 0 || body[11] != 0 || body[12] != 0)
+        return false;
+    h.palette = colour == 3;
+    if (depth == 8 && (colour == 0 || colour == 3))
+        h.pixels = PngPixels::Index8;
+    else if (depth == 16 && colour == 0)
+        h.pixels = PngPixels::Gray16;
+    else if (depth == 8 && colour == 2)
+        h.pixels = PngPixels::Bgr24;
+    else if (depth == 8 && colour == 6)
+        h.pixels = PngPixels::Bgra32;
+    else
+        return false;
+    return true;
+}
+
+bool IsType(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+// Walks the chunks: IHDR, PLTE (indexed only, 256 entries), consecutive
+// IDATs, IEND and then the end of the data. Every CRC must match.
+bool WalkChunks(const uint8_t* data, size_t size, Header& header,
+                std::vector<std::pair<const uint8_t*, size_t>>& idat)
+{
+    size_t pos = 8;
+    enum { kWantHeader, kBeforeData, kInData, kAfterData } state = kWantHeader;
+    bool havePalette = false;
+    while (true) {
+        if (size - pos < 12)
+            return false;
+        const uint32_t length = LoadBe32(data + pos);
+        if (length > kMaxChunkLength || length > size - pos - 12)
+            return false;
+        const uint8_t* type = data + pos + 4;
+        const uint8_t* body = type + 4;
+        if (libdeflate_crc32(0, type, size_t{length} + 4) != LoadBe32(body + length))
+            return false;
+        pos += size_t{length} + 12;
+
+        if (state == kWantHeader) {
+            if (!IsType(type, "IHDR") || length != 13 || !ReadHeader(body, header))
+                return false;
+            state = kBeforeData;
+        } else if (IsType(type, "PLTE")) {
+            if (state != kBeforeData || !header.palette || havePalette || length != 768)
+                return false;
+            havePalette = true;
+        } else if (IsType(type, "IDAT")) {
+            if (state == kAfterData || (header.palette && !havePalette))
+                return false;
+            state = kInData;
+            idat.emplace_back(body, length);
+        } else if (IsType(type, "IEND")) {
+            return state == kInData && length == 0 && pos == size;
+        } else {
+            return false;
+        }
+        if (state == kInData && !IsType(type, "IDAT"))
+            state = kAfterData;
+    }
+}
+
+} // namespace
+
+bool FastDecodePng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    if (data == nullptr || size < 8 || std::memcmp(data, kPngSignature, 8) != 0)
+        return false;
+    try {
+        Header header{};
+        std::vector<std::pair<const uint8_t*, size_t>> idat;
+        if (!WalkChunks(data, size, header, idat))
+            return false;
+
+        const size_t bpp = PngBytesPerPixel(header.pixels);
+        const size_t n = size_t{header.width} * bpp;
+        const size_t stride = (n + 3) & ~size_t{3};
+        if (stride > 0x7FFFFFFF || uint64_t{stride} * header.height > kMaxImageBytes ||
+            uint64_t{n + 1} * header.height > kMaxImageBytes)
+            return false;
+
+        std::vector<uint8_t> joined;
+        const uint8_t* zlib = idat[0].first;
+        size_t zlibSize = idat[0].second;
+        if (idat.size() > 1) {
+            for (const auto& [body, length] : idat)
+                joined.insert(joined.end(), body, body + length);
+            zlib = joined.data();
+            zlibSize = joined.size();
+        }
+
+        // Kept per thread: fresh pages for every frame cost more than
+        // decoding it.
+        thread_local std::vector<uint8_t> raw;
+        thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>
+            d(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        const size_t rawSize = (n + 1) * header.height;
+        if (raw.size() < rawSize)
+            raw.resize(rawSize);
+        if (!d)
+            return false;
+        size_t consumed = 0;
+        if (libdeflate_zlib_decompress_ex(d.get(), zlib, zlibSize, raw.data(), rawSize, &consumed,
+                                          nullptr) != LIBDEFLATE_SUCCESS ||
+            consumed != zlibSize)
+            return false;
+
+        out.width = header.width;
+        out.height = header.height;
+        out.pixels = header.pixels;
+        out.stride = stride;
+        out.rows.assign(stride * header.height, 0);
+        const FastKernels& k = ActiveKernels();
+        std::unique_ptr<uint8_t[]> zeros(new uint8_t[n]());
+        const uint8_t* prev = zeros.get();
+        for (size_t r = 0; r < header.height; ++r) {
+            uint8_t* row = raw.data() + r * (n + 1);
+            if (row[0] > 4)
+                return false;
+            k.unfilterRow(row[0], row + 1, prev, n, bpp);
+            k.swizzle(row + 1, out.rows.data() + r * stride, n, header.pixels);
+            prev = row + 1;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
