@@ -1,0 +1,169 @@
+// ICM_COMPRESS and ICM_DECOMPRESS through DriverProc on photographic 1080p
+// frames at 24 and 32 bits, beside the PNG writer and reader called
+// directly on the same frames, so the time the codec spends outside PNG
+// coding (wrapping, scratch stream, read-back, copies) shows as a share.
+//
+// Make the frames with bench/make_frames and name the file in
+// TALVEROX_BENCH_FRAMES, then run build/native/bench/codec/codec_bench.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/native/png/png_codec.h"
+#include "tests/support/frames.h"
+
+namespace {
+
+constexpr int32_t kWidth = 1920;
+constexpr int32_t kHeight = 1080;
+
+// Frames as bottom-up DIB rows of the given depth; 32-bit frames get an
+// alpha ramp so alpha is not constant.
+const std::vector<Frame>& Frames(uint16_t bitCount)
+{
+    static const std::vector<uint8_t> bgr = [] {
+        const char* path = std::getenv("TALVEROX_BENCH_FRAMES");
+        std::vector<uint8_t> bytes;
+        if (path != nullptr) {
+            std::ifstream in(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        return bytes;
+    }();
+    static std::vector<Frame> frames24;
+    static std::vector<Frame> frames32;
+    std::vector<Frame>& frames = bitCount == 24 ? frames24 : frames32;
+    const size_t frameBytes = size_t{kWidth} * kHeight * 3;
+    if (frames.empty()) {
+        for (size_t at = 0; at + frameBytes <= bgr.size(); at += frameBytes) {
+            Frame frame(kWidth, kHeight, bitCount);
+            const uint8_t* source = bgr.data() + at;
+            for (size_t p = 0; p < size_t{kWidth} * kHeight; ++p) {
+                if (bitCount == 24) {
+                    std::memcpy(frame.rows.data() + 3 * p, source + 3 * p, 3);
+                } else {
+                    std::memcpy(frame.rows.data() + 4 * p, source + 3 * p, 3);
+                    frame.rows[4 * p + 3] = static_cast<uint8_t>(255 - (p % kWidth) / 8);
+                }
+            }
+            frames.push_back(std::move(frame));
+        }
+    }
+    return frames;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+PngSource AsSource(const Frame& frame)
+{
+    return {static_cast<uint32_t>(kWidth), static_cast<uint32_t>(kHeight),
+            frame.format.header.biBitCount == 24 ? PngPixels::Bgr24 : PngPixels::Bgra32,
+            frame.rows.data(), frame.RowBytes()};
+}
+
+void Compress(benchmark::State& state)
+{
+    const auto bitCount = static_cast<uint16_t>(state.range(0));
+    std::vector<Frame> frames = Frames(bitCount);
+    if (frames.empty()) {
+        state.SkipWithError("set TALVEROX_BENCH_FRAMES to a file from bench/make_frames");
+        return;
+    }
+    CodecSession codec;
+    FormatBuffer compressed{};
+    Send(codec.id(), ICM_COMPRESS_GET_FORMAT, &frames[0].format, &compressed);
+    std::vector<uint8_t> output(static_cast<DWORD>(Send(codec.id(), ICM_COMPRESS_GET_SIZE, &frames[0].format)));
+    ICCOMPRESS compress{};
+    compress.lpbiOutput = &compressed.header;
+    compress.lpOutput = output.data();
+
+    double codecSeconds = 0;
+    double pngSeconds = 0;
+    size_t rawBytes = 0;
+    size_t packedBytes = 0;
+    size_t i = 0;
+    std::vector<uint8_t> png;
+    for (auto _ : state) {
+        Frame& frame = frames[i++ % frames.size()];
+        compress.lpbiInput = &frame.format.header;
+        compress.lpInput = frame.rows.data();
+        const auto start = std::chrono::steady_clock::now();
+        const LRESULT result = Send(codec.id(), ICM_COMPRESS, &compress);
+        const auto middle = std::chrono::steady_clock::now();
+        png.clear();
+        EncodePng(AsSource(frame), png);
+        const auto end = std::chrono::steady_clock::now();
+        if (result != ICERR_OK) {
+            state.SkipWithError("ICM_COMPRESS failed");
+            return;
+        }
+        codecSeconds += Seconds(middle - start);
+        pngSeconds += Seconds(end - middle);
+        rawBytes += frame.rows.size();
+        packedBytes += compressed.header.biSizeImage;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["fps"] = n / codecSeconds;
+    state.counters["raw_MB/s"] = static_cast<double>(rawBytes) / codecSeconds / 1e6;
+    state.counters["ratio"] = static_cast<double>(packedBytes) / static_cast<double>(rawBytes);
+    state.counters["outside_png"] = 1.0 - pngSeconds / codecSeconds;
+}
+
+void Decompress(benchmark::State& state)
+{
+    const auto bitCount = static_cast<uint16_t>(state.range(0));
+    std::vector<Frame> frames = Frames(bitCount);
+    if (frames.empty()) {
+        state.SkipWithError("set TALVEROX_BENCH_FRAMES to a file from bench/make_frames");
+        return;
+    }
+    CodecSession codec;
+    std::vector<CompressedFrame> packed;
+    for (Frame& frame : frames)
+        packed.push_back(CompressFrame(codec.id(), frame).frame);
+
+    FormatBuffer outputFormat{};
+    Send(codec.id(), ICM_DECOMPRESS_GET_FORMAT, &packed[0].format, &outputFormat);
+    std::vector<uint8_t> output(outputFormat.header.biSizeImage);
+    ICDECOMPRESS decompress{};
+    decompress.lpbiOutput = &outputFormat.header;
+    decompress.lpOutput = output.data();
+
+    double codecSeconds = 0;
+    double pngSeconds = 0;
+    size_t rawBytes = 0;
+    size_t i = 0;
+    DecodedPng decoded;
+    for (auto _ : state) {
+        CompressedFrame& frame = packed[i++ % packed.size()];
+        decompress.lpbiInput = &frame.format.header;
+        decompress.lpInput = frame.bytes.data();
+        const auto start = std::chrono::steady_clock::now();
+        const LRESULT result = Send(codec.id(), ICM_DECOMPRESS, &decompress);
+        const auto middle = std::chrono::steady_clock::now();
+        DecodePng(frame.bytes.data(), frame.bytes.size(), decoded);
+        const auto end = std::chrono::steady_clock::now();
+        if (result != ICERR_OK) {
+            state.SkipWithError("ICM_DECOMPRESS failed");
+            return;
+        }
+        codecSeconds += Seconds(middle - start);
+        pngSeconds += Seconds(end - middle);
+        rawBytes += output.size();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["fps"] = n / codecSeconds;
+    state.counters["raw_MB/s"] = static_cast<double>(rawBytes) / codecSeconds / 1e6;
+    state.counters["outside_png"] = 1.0 - pngSeconds / codecSeconds;
+}
+
+BENCHMARK(Compress)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Decompress)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
