@@ -1,6 +1,7 @@
 #!/bin/bash
 # Creates a fresh Wine prefix for one test run (WINEPREFIX, from CTest) and
-# an empty folder for the files the tests write.
+# an empty folder for the files the tests write. wine_stop.sh ends the
+# prefix's server after the last test.
 #
 # Usage: wine_prefix.sh WINE WINESERVER OUTPUT_DIR
 set -eu
