@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"AudioOnly", AudioOnly(), "no video stream"},
         RefusalCase{"FramesBeforeHeaders", MoviFirst(), "before any video stream header"},
         RefusalCase{"NestedTooDeeply", DeeplyNested(), "nested too deeply"}),
-    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
 
 TEST(AviHostile, SecondStreamIsFoundByItsOwnChunkIds)
 {

@@ -28,7 +28,9 @@ public:
     {
         std::FILE* file = std::fopen(path_.c_str(), "wb");
         ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        if (!bytes.empty()) {
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        }
         std::fclose(file);
     }
 
