@@ -58,6 +58,30 @@ private:
     size_t size_;
 };
 
+// Whether all `size` bytes at `bytes` are `value`: each byte equals the one
+// after it, and the first is `value` (memcmp keeps this fast on large
+// buffers, where a byte loop under coverage tracing is not).
+inline bool BytesEqual(const uint8_t* bytes, size_t size, uint8_t value)
+{
+    return size == 0 || (bytes[0] == value && std::memcmp(bytes, bytes + 1, size - 1) == 0);
+}
+
+// Fills `size` bytes with copies of `pattern`, or zeros when it is empty.
+inline void FillRepeating(uint8_t* bytes, size_t size, const uint8_t* pattern, size_t patternSize)
+{
+    if (patternSize == 0) {
+        std::memset(bytes, 0, size);
+        return;
+    }
+    size_t filled = patternSize < size ? patternSize : size;
+    std::memcpy(bytes, pattern, filled);
+    while (filled < size) {
+        const size_t more = filled < size - filled ? filled : size - filled;
+        std::memcpy(bytes + filled, bytes, more);
+        filled += more;
+    }
+}
+
 // `size` bytes the codec may write, between two regions it must not touch.
 // The usable bytes start filled with `fill` so that untouched output can be
 // told from written output.
@@ -83,13 +107,7 @@ public:
             }
         }
     }
-    bool AllEqual(uint8_t value) const
-    {
-        for (size_t i = 0; i < size_; ++i)
-            if (bytes_[kGuard + i] != value)
-                return false;
-        return true;
-    }
+    bool AllEqual(uint8_t value) const { return BytesEqual(bytes_.data() + kGuard, size_, value); }
 
 private:
     std::vector<uint8_t> bytes_;

@@ -57,7 +57,7 @@ std::vector<uint8_t> CompressSeed(uint16_t depth, int16_t width, int16_t height,
     std::vector<uint8_t> bytes = {DepthIndex(depth)};
     Append(bytes, width);
     Append(bytes, height);
-    Append(bytes, uint32_t{0});
+    Append(bytes, uint16_t{0});  // biSizeImage: the exact size of the rows
     std::mt19937 random(seed);
     for (int i = 0; i < 256; ++i)
         bytes.push_back(static_cast<uint8_t>(random() & 0x1F));
@@ -162,14 +162,19 @@ int main(int argc, char** argv)
         ++made;
     }
 
-    if (argc > 2 && fs::is_directory(argv[2])) {
-        for (const auto& entry : fs::directory_iterator(argv[2])) {
-            if (entry.path().extension() != ".png" || entry.file_size() > 8192)
-                continue;
-            std::ifstream stream(entry.path(), std::ios::binary);
+    // Fixtures: "name width height layout" lines; the layout gives the
+    // output depth that fits the decoded pixels.
+    if (argc > 2) {
+        std::ifstream list(fs::path(argv[2]) / "fixtures.txt");
+        std::string name, layout;
+        int width = 0, height = 0;
+        while (list >> name >> width >> height >> layout) {
+            const uint16_t depth = layout == "Index8" ? 8 : layout == "Gray16" ? 16 : layout == "Bgr24" ? 24 : 32;
+            std::ifstream stream(fs::path(argv[2]) / (name + ".png"), std::ios::binary);
             const std::vector<uint8_t> png{std::istreambuf_iterator<char>(stream), {}};
-            Write(corpus / "decompress_fuzzer", "fixture_" + entry.path().stem().string(),
-                  DecompressSeed(24, png));
+            if (png.empty() || png.size() > 8192)
+                continue;
+            Write(corpus / "decompress_fuzzer", "fixture_" + name, DecompressSeed(depth, png));
             ++made;
         }
     }
