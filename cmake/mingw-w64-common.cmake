@@ -15,3 +15,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # beside it, only the system's own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
+# Release DLLs ship without symbols; the import and export tables stay.
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
