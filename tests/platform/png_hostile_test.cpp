@@ -9,6 +9,7 @@
 #include "platform/native/png/png_chunk.h"
 #include "platform/native/png/png_codec.h"
 #include "platform/native/png/png_reader.h"
+#include "platform/native/png/png_writer.h"
 
 namespace {
 
@@ -51,44 +52,55 @@ std::vector<uint8_t> BuildPng(const Header& h, const std::vector<uint8_t>& zlib,
     return png;
 }
 
+// True when any reader accepts the bytes: DecodePng (whatever it
+// dispatches to), the libdeflate reader, or libspng alone.
 bool DecodesEitherWay(const std::vector<uint8_t>& png)
 {
-    DecodedPng a, b;
-    return DecodePng(png.data(), png.size(), a) || ReadPngWithSpng(png.data(), png.size(), b);
+    DecodedPng a, b, c;
+    return DecodePng(png.data(), png.size(), a) || ReadPng(png.data(), png.size(), b) ||
+           ReadPngWithSpng(png.data(), png.size(), c);
 }
 
-std::vector<uint8_t> SmallPng(PngPixels pixels)
+std::vector<uint8_t> SmallPng(PngPixels pixels, bool dispatched = false)
 {
     std::vector<uint8_t> memory(5 * 4 * 3);
     for (size_t i = 0; i < memory.size(); ++i)
         memory[i] = uint8_t(i * 37);
     std::vector<uint8_t> png;
-    EncodePng({5, 3, pixels, memory.data(), 20}, png);
+    const PngSource source{5, 3, pixels, memory.data(), 20};
+    if (dispatched)
+        EncodePng(source, png);
+    else
+        WritePng(source, kPngWriterDefaults, png);
     return png;
 }
 
 TEST(PngHostile, EveryTruncationFails)
 {
-    for (PngPixels pixels : {PngPixels::Bgr24, PngPixels::Index8}) {
-        const std::vector<uint8_t> png = SmallPng(pixels);
+    for (PngPixels pixels : {PngPixels::Bgr24, PngPixels::Index8, PngPixels::Gray16}) {
+        for (bool dispatched : {false, true}) {
+        const std::vector<uint8_t> png = SmallPng(pixels, dispatched);
         DecodedPng whole;
         ASSERT_TRUE(DecodePng(png.data(), png.size(), whole));
         for (size_t cut = 0; cut < png.size(); ++cut) {
             std::vector<uint8_t> part(png.begin(), png.begin() + ptrdiff_t(cut));
             ASSERT_FALSE(DecodesEitherWay(part)) << "cut at " << cut << " of " << png.size();
         }
+        }
     }
 }
 
 TEST(PngHostile, EverySingleBitFlipFails)
 {
-    const std::vector<uint8_t> png = SmallPng(PngPixels::Bgra32);
+    for (bool dispatched : {false, true}) {
+    const std::vector<uint8_t> png = SmallPng(PngPixels::Bgra32, dispatched);
     for (size_t at = 0; at < png.size(); ++at) {
         for (int bit = 0; bit < 8; ++bit) {
             std::vector<uint8_t> bad = png;
             bad[at] ^= uint8_t(1 << bit);
             ASSERT_FALSE(DecodesEitherWay(bad)) << "byte " << at << " bit " << bit;
         }
+    }
     }
 }
 
