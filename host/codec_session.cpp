@@ -1,6 +1,5 @@
 #include "codec_session.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "codec_words.h"

@@ -77,8 +77,8 @@ int RunDecode(const std::vector<std::string>& args)
     const DibFormat format = CheckedFormat(avi, inputPath);
     std::unique_ptr<VideoOutput> output;
     Progress progress("decode", static_cast<int64_t>(avi.Frames().size()));
-    const auto ready = [&](const DibFormat& format) {
-        const BITMAPINFOHEADER& h = *format.Header();
+    const auto ready = [&](const DibFormat& proposed) {
+        const BITMAPINFOHEADER& h = *proposed.Header();
         if (h.biHeight < 0)
             throw MediaError(inputPath + ": the codec proposes top-down rows (" +
                              DescribeFormat(h) + "), which this host does not write");

@@ -45,11 +45,17 @@ std::string FourccText(uint32_t fourcc)
 
 std::string DescribeFormat(const BITMAPINFOHEADER& header)
 {
-    std::string text = std::to_string(header.biWidth) + "x" + std::to_string(header.biHeight) +
-                       "x" + std::to_string(header.biBitCount) + " ";
-    if (header.biCompression == BI_RGB)
-        text += "BI_RGB";
-    else
-        text += "'" + FourccText(header.biCompression) + "'";
+    std::string text = std::to_string(header.biWidth);
+    text += 'x';
+    text += std::to_string(header.biHeight);
+    text += 'x';
+    text += std::to_string(header.biBitCount);
+    if (header.biCompression == BI_RGB) {
+        text += " BI_RGB";
+    } else {
+        text += " '";
+        text += FourccText(header.biCompression);
+        text += '\'';
+    }
     return text;
 }

@@ -81,22 +81,29 @@ uint32_t VideoInput::Height() const
     return static_cast<uint32_t>(state_->decoder->height);
 }
 
-int VideoInput::FrameRateNum() const
+namespace {
+
+// The stream's frame rate, or 25/1 when the file does not say.
+AVRational StreamRate(const AVStream* stream)
 {
-    const AVStream* stream = state_->format->streams[state_->stream];
     AVRational rate = stream->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
         rate = stream->r_frame_rate;
-    return rate.num > 0 && rate.den > 0 ? rate.num : 25;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = AVRational{25, 1};
+    return rate;
+}
+
+} // namespace
+
+int VideoInput::FrameRateNum() const
+{
+    return StreamRate(state_->format->streams[state_->stream]).num;
 }
 
 int VideoInput::FrameRateDen() const
 {
-    const AVStream* stream = state_->format->streams[state_->stream];
-    AVRational rate = stream->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = stream->r_frame_rate;
-    return rate.num > 0 && rate.den > 0 ? rate.den : 1;
+    return StreamRate(state_->format->streams[state_->stream]).den;
 }
 
 int64_t VideoInput::FrameCountHint() const
