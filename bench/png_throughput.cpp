@@ -1,10 +1,13 @@
 // Times EncodePng and DecodePng for bench/png_vs_ffmpeg, one thread.
 //
-//   png_throughput encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS
+//   png_throughput [--libdeflate] encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS
 //       encodes every BGR24 frame REPEATS times, keeps the last PNG of each
 //       as OUTDIR/fNNN.png
-//   png_throughput decode REPEATS FILE.png...
+//   png_throughput [--libdeflate] decode REPEATS FILE.png...
 //       decodes every file REPEATS times
+//
+// EncodePng and DecodePng are timed as dispatched; with --libdeflate, the
+// libdeflate writer (WritePng) and its reader (ReadPng) instead.
 //
 // Prints key=value lines: seconds and cpu_seconds per pass (the machine
 // may be shared, so CPU time is the steadier figure), raw_bytes (pixels per
@@ -20,10 +23,24 @@
 #include <vector>
 
 #include "platform/native/png/png_codec.h"
+#include "platform/native/png/png_reader.h"
+#include "platform/native/png/png_writer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+bool useLibdeflate = false;
+
+bool Encode(const PngSource& source, std::vector<uint8_t>& out)
+{
+    return useLibdeflate ? WritePng(source, kPngWriterDefaults, out) : EncodePng(source, out);
+}
+
+bool Decode(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    return useLibdeflate ? ReadPng(data, size, out) : DecodePng(data, size, out);
+}
 
 double CpuSeconds()
 {
@@ -38,7 +55,7 @@ std::vector<uint8_t> ReadFile(const char* path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-int Encode(const char* framesPath, uint32_t width, uint32_t height, const std::string& outDir,
+int EncodeFrames(const char* framesPath, uint32_t width, uint32_t height, const std::string& outDir,
            int repeats)
 {
     const std::vector<uint8_t> frames = ReadFile(framesPath);
@@ -56,7 +73,7 @@ int Encode(const char* framesPath, uint32_t width, uint32_t height, const std::s
             pngs[i].clear();
             PngSource source{width, height, PngPixels::Bgr24, frames.data() + i * frameBytes,
                              ptrdiff_t(width) * 3};
-            if (!EncodePng(source, pngs[i]))
+            if (!Encode(source, pngs[i]))
                 return 1;
         }
     }
@@ -75,7 +92,7 @@ int Encode(const char* framesPath, uint32_t width, uint32_t height, const std::s
     return 0;
 }
 
-int Decode(int repeats, int fileCount, char** files)
+int DecodeFiles(int repeats, int fileCount, char** files)
 {
     std::vector<std::vector<uint8_t>> pngs;
     size_t pngBytes = 0;
@@ -90,7 +107,7 @@ int Decode(int repeats, int fileCount, char** files)
         rawBytes = 0;
         for (const auto& png : pngs) {
             DecodedPng decoded;
-            if (!DecodePng(png.data(), png.size(), decoded))
+            if (!Decode(png.data(), png.size(), decoded))
                 return 1;
             rawBytes += size_t{decoded.width} * decoded.height * PngBytesPerPixel(decoded.pixels);
         }
@@ -106,14 +123,19 @@ int Decode(int repeats, int fileCount, char** files)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--libdeflate") {
+        useLibdeflate = true;
+        --argc;
+        ++argv;
+    }
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "encode" && argc == 7)
-        return Encode(argv[2], uint32_t(std::atoi(argv[3])), uint32_t(std::atoi(argv[4])), argv[5],
+        return EncodeFrames(argv[2], uint32_t(std::atoi(argv[3])), uint32_t(std::atoi(argv[4])), argv[5],
                       std::atoi(argv[6]));
     if (mode == "decode" && argc >= 4)
-        return Decode(std::atoi(argv[2]), argc - 3, argv + 3);
+        return DecodeFiles(std::atoi(argv[2]), argc - 3, argv + 3);
     std::fprintf(stderr,
-                 "usage: png_throughput encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS\n"
-                 "       png_throughput decode REPEATS FILE.png...\n");
+                 "usage: png_throughput [--libdeflate] encode FRAMES.bgr WIDTH HEIGHT OUTDIR REPEATS\n"
+                 "       png_throughput [--libdeflate] decode REPEATS FILE.png...\n");
     return 2;
 }
