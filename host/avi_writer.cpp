@@ -26,8 +26,8 @@ constexpr uint64_t kStrhData = 108;
 } // namespace
 
 AviWriter::AviWriter(const std::string& path, const DibFormat& format, uint32_t rate,
-                     uint32_t scale)
-    : path_(path), rate_(rate), scale_(scale)
+                     uint32_t scale, uint64_t limit)
+    : path_(path), limit_(limit < kLimit ? limit : kLimit), rate_(rate), scale_(scale)
 {
     const BITMAPINFOHEADER& h = *format.Header();
     width_ = static_cast<uint32_t>(h.biWidth);
@@ -113,10 +113,10 @@ void AviWriter::WriteFrame(const uint8_t* data, size_t size)
 {
     const uint64_t padded = size + (size & 1);
     const uint64_t indexBytes = 8 + 16 * (index_.size() + 1);
-    if (size > 0xFFFFFFFFull || position_ + 8 + padded + indexBytes > kLimit)
-        Fail("frame " + std::to_string(index_.size()) +
-             " would take the file past 4 GiB, the most a plain AVI file without the OpenDML "
-             "extension can address");
+    if (size > 0xFFFFFFFFull || position_ + 8 + padded + indexBytes > limit_)
+        Fail(std::to_string(limit_) + " bytes reached at frame " +
+             std::to_string(index_.size()) +
+             "; a plain AVI file without the OpenDML extension addresses at most 4 GiB");
     if (!warnedLarge_ && position_ + 8 + padded > kOneGiB) {
         warnedLarge_ = true;
         std::fprintf(stderr,

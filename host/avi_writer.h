@@ -27,14 +27,19 @@ public:
 
 class AviWriter {
 public:
+    // Largest file the writer makes: 32-bit offsets, with room to spare.
+    static constexpr uint64_t kLimit = 0xFFFFFFFFull - 65536;
+
     // Creates `path`. `rate` / `scale` is the frame rate in frames per second.
-    AviWriter(const std::string& path, const DibFormat& format, uint32_t rate, uint32_t scale);
+    // `limit` exists for tests; files never grow beyond kLimit.
+    AviWriter(const std::string& path, const DibFormat& format, uint32_t rate, uint32_t scale,
+              uint64_t limit = kLimit);
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
 
-    // Appends one frame. Throws AviError on a write error or when the file
-    // would pass the 4 GiB that plain AVI offsets reach.
+    // Appends one frame. Throws AviError on a write error, or, before
+    // writing anything, when the file with its index would pass the limit.
     void WriteFrame(const uint8_t* data, size_t size);
 
     // Writes the index and the final sizes and closes the file. Without it
@@ -43,9 +48,6 @@ public:
 
     uint64_t Frames() const { return index_.size(); }
     uint64_t Bytes() const { return position_; }
-
-    // Largest file the writer makes.
-    static constexpr uint64_t kLimit = 0xFFFFFFFFull - 65536;
 
 private:
     struct IndexEntry {
@@ -60,6 +62,7 @@ private:
     [[noreturn]] void Fail(const std::string& what);
 
     std::string path_;
+    uint64_t limit_;
     std::FILE* file_ = nullptr;
     uint64_t position_ = 0;
     uint64_t moviStart_ = 0; // offset of the 'movi' list type, as idx1 counts
