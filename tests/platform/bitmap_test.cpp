@@ -1,6 +1,7 @@
 // Bitmaps over caller rows, pixel locks, and PNG through streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -280,6 +281,58 @@ TEST(BitmapStream, UndecodableBytesMakeNoBitmapAndKeepNoReference)
     EXPECT_EQ(stream->Release(), 0u);
     EXPECT_EQ(NativeLiveStreamCount(), streamsBefore);
     EXPECT_EQ(GdipCreateBitmapFromStreamICM(nullptr, &bitmap), InvalidParameter);
+}
+
+// A stream that cannot seek and hands out a few bytes per read.
+class TrickleStream final : public IStream {
+public:
+    explicit TrickleStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }  // lives on the test's stack
+    HRESULT Read(void* buffer, ULONG count, ULONG* read) override
+    {
+        const size_t n = std::min<size_t>({count, 7, bytes_.size() - at_});
+        std::memcpy(buffer, bytes_.data() + at_, n);
+        at_ += n;
+        *read = ULONG(n);
+        return S_OK;
+    }
+    HRESULT Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+
+    ULONG refs = 1;
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t at_ = 0;
+};
+
+TEST(BitmapStream, DecodesFromAStreamThatCannotSeekAndKeepsOneReference)
+{
+    BYTE rows[8] = {10, 20, 30, 40, 50, 60, 0, 0};  // two 24-bit pixels
+    GpBitmap* bitmap = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(2, 1, 8, PixelFormat24bppRGB, rows, &bitmap), Ok);
+    IStream* memory = NewMemoryStream();
+    ASSERT_EQ(GdipSaveImageToStream(bitmap, memory, &kPngEncoderClsid, nullptr), Ok);
+    EXPECT_EQ(GdipDisposeImage(bitmap), Ok);
+    const uint64_t size = Position(memory);
+    std::vector<uint8_t> png(size);
+    SeekTo(memory, 0);
+    ULONG n = 0;
+    ASSERT_EQ(memory->Read(png.data(), ULONG(size), &n), S_OK);
+    memory->Release();
+
+    TrickleStream trickle(png);
+    ASSERT_EQ(GdipCreateBitmapFromStreamICM(&trickle, &bitmap), Ok);
+    EXPECT_EQ(trickle.refs, 2u);
+    BitmapData data{};
+    ASSERT_EQ(GdipBitmapLockBits(bitmap, nullptr, ImageLockModeRead, PixelFormat24bppRGB, &data), Ok);
+    EXPECT_EQ(std::memcmp(data.Scan0, rows, 6), 0);
+    EXPECT_EQ(GdipBitmapUnlockBits(bitmap, &data), Ok);
+    EXPECT_EQ(GdipDisposeImage(bitmap), Ok);
+    EXPECT_EQ(trickle.refs, 1u);
 }
 
 TEST(BitmapStream, SixteenBitGrayRoundTripsThroughAStream)

@@ -1,5 +1,6 @@
 // Encoding a bitmap into a stream and decoding one from a stream, both
 // through the PNG writer and reader of png_codec.h.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -38,24 +39,30 @@ bool ReadRest(IStream* stream, std::vector<uint8_t>& bytes)
         if (FAILED(stream->Seek(back, STREAM_SEEK_SET, nullptr)))
             return false;
         if (end.QuadPart > here.QuadPart) {
-            uint64_t rest = end.QuadPart - here.QuadPart;
-            if (rest > std::numeric_limits<size_t>::max() / 2)
-                return false;
-            bytes.reserve(size_t(rest));
+            // A stream may claim more than it holds: reserve at most 1 GiB
+            // up front and let the reads show the rest.
+            const uint64_t rest = end.QuadPart - here.QuadPart;
+            bytes.reserve(size_t(std::min<uint64_t>(rest, uint64_t{1} << 30)));
         }
     }
-    constexpr size_t kPiece = 1 << 20;
+    // Fill the room reserved, then probe with a small buffer for anything
+    // more, so that a stream of known size is copied exactly once.
     for (;;) {
-        size_t at = bytes.size();
-        size_t want = bytes.capacity() > at ? bytes.capacity() - at : kPiece;
-        if (want > 0x40000000)
-            want = 0x40000000;
-        bytes.resize(at + want);
+        const size_t at = bytes.size();
         ULONG got = 0;
-        HRESULT result = stream->Read(bytes.data() + at, ULONG(want), &got);
-        bytes.resize(at + (got <= want ? got : 0));
-        if (FAILED(result))
-            return false;
+        if (bytes.capacity() > at) {
+            const size_t want = std::min<size_t>(bytes.capacity() - at, 0x40000000);
+            bytes.resize(at + want);
+            HRESULT result = stream->Read(bytes.data() + at, ULONG(want), &got);
+            bytes.resize(at + std::min<size_t>(got, want));
+            if (FAILED(result))
+                return false;
+        } else {
+            uint8_t probe[4096];
+            if (FAILED(stream->Read(probe, sizeof probe, &got)))
+                return false;
+            bytes.insert(bytes.end(), probe, probe + std::min<size_t>(got, sizeof probe));
+        }
         if (got == 0)
             return true;
     }
