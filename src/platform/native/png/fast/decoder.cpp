@@ -10,6 +10,7 @@
 #include "platform/native/png/fast/fast_png.h"
 #include "platform/native/png/fast/kernels.h"
 #include "platform/native/png/fast/png_chunks.h"
+#include "platform/native/png/png_reader.h"
 
 using namespace fastpng;
 
@@ -31,7 +32,8 @@ bool ReadHeader(const uint8_t* body, Header& h)
     h.height = LoadBe32(body + 4);
     const uint8_t depth = body[8];
     const uint8_t colour = body[9];
-    if (h.width == 0 || h.height == 0 || h.width > kMaxChunkLength ||
+    // Widths the general reader refuses stay its decision.
+    if (h.width == 0 || h.height == 0 || h.width > kPngReadMaxWidth ||
         h.height > kMaxChunkLength || body[10] != 0 || body[11] != 0 || body[12] != 0)
         return false;
     h.palette = colour == 3;

@@ -18,9 +18,9 @@ void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
     for (size_t i = 0; i < n; ++i) {
         // Bytes left of the row read as zero: rows carry zero padding.
         const uint8_t x = cur[i];
-        const uint8_t a = cur[i - bpp];
+        const uint8_t a = *(cur + i - bpp);
         const uint8_t b = prev[i];
-        const uint8_t c = prev[i - bpp];
+        const uint8_t c = *(prev + i - bpp);
         const uint8_t r[kFilterCount] = {
             x,
             static_cast<uint8_t>(x - a),
