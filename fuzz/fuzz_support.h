@@ -69,6 +69,8 @@ inline bool BytesEqual(const uint8_t* bytes, size_t size, uint8_t value)
 // Fills `size` bytes with copies of `pattern`, or zeros when it is empty.
 inline void FillRepeating(uint8_t* bytes, size_t size, const uint8_t* pattern, size_t patternSize)
 {
+    if (size == 0)
+        return;  // the buffer may be a null pointer then
     if (patternSize == 0) {
         std::memset(bytes, 0, size);
         return;
