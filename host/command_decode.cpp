@@ -1,11 +1,12 @@
 // talverox decode: an MPNG AVI back to pictures, the right way up.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 
 #include "codec_runs.h"
-#include "commands.h"
 #include "codec_session.h"
 #include "codes.h"
+#include "commands.h"
 #include "options.h"
 #include "png_header.h"
 #include "video_output.h"
@@ -86,21 +87,33 @@ int RunDecode(const std::vector<std::string>& args)
             h.biBitCount != 32)
             throw MediaError(inputPath + ": the codec proposes " + DescribeFormat(h) +
                              ", a depth this host does not write");
-        const uint32_t rate = avi.Rate() != 0 && avi.Scale() != 0 ? avi.Rate() : 25;
-        const uint32_t scale = avi.Rate() != 0 && avi.Scale() != 0 ? avi.Scale() : 1;
+        // A rate the libraries cannot hold counts as unknown.
+        const bool known = avi.Rate() != 0 && avi.Scale() != 0 && avi.Rate() <= INT32_MAX &&
+                           avi.Scale() <= INT32_MAX;
         output = std::make_unique<VideoOutput>(
             outputPath, static_cast<uint32_t>(h.biWidth), static_cast<uint32_t>(h.biHeight),
-            h.biBitCount, static_cast<int>(rate), static_cast<int>(scale));
+            h.biBitCount, known ? static_cast<int>(avi.Rate()) : 25,
+            known ? static_cast<int>(avi.Scale()) : 1);
     };
     RunFigures figures;
     try {
-        figures = DecompressAvi(
-            avi, format, jobs, ready, [&](const uint8_t* rows, size_t) { output->Write(rows); },
-            progress);
-    } catch (const CodecError& error) {
-        throw CodecError(inputPath + ": " + error.what());
+        try {
+            figures = DecompressAvi(
+                avi, format, jobs, ready,
+                [&](const uint8_t* rows, size_t) { output->Write(rows); }, progress);
+            output->Finish();
+        } catch (const CodecError& error) {
+            throw CodecError(inputPath + ": " + error.what());
+        }
+    } catch (...) {
+        // Half a video would pass for a whole one; numbered images name
+        // themselves and stay.
+        const bool created = output != nullptr;
+        output.reset();
+        if (created && outputPath.find('%') == std::string::npos)
+            std::remove(outputPath.c_str());
+        throw;
     }
-    output->Finish();
 
     const BITMAPINFOHEADER& h = *format.Header();
     std::printf("%s: %llu frames, %dx%d, %u bits, %s, %.1f fps (%zu jobs)\n", outputPath.c_str(),

@@ -100,6 +100,17 @@ refuse_truncated)
     expect_failure "stub.avi truncated" "$talverox" decode stub.avi out.raw
     ;;
 
+refuse_damaged_frame)
+    make_source bgr24 source.nut
+    "$talverox" encode source.nut whole.avi
+    # Zeros over the first frame's compressed data, past its PNG header.
+    cp whole.avi damaged.avi
+    dd if=/dev/zero of=damaged.avi bs=1 seek=300 count=40 conv=notrunc status=none
+    expect_failure "damaged.avi ICM_DECOMPRESS ICERR_ERROR frame 0" \
+        "$talverox" decode damaged.avi out.mkv
+    [[ ! -e out.mkv ]] || fail "a failed decode left out.mkv behind"
+    ;;
+
 refuse_tiny_frames)
     # Two bytes of picture cannot hold a PNG in a buffer of twice their size.
     ff -f lavfi -i "testsrc2=size=64x48:rate=5" -vf "format=bgr24,crop=2:1:0:0" -frames:v 2 \
