@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -99,34 +100,16 @@ void UnpackIndices(uint8_t* row, uint32_t width, unsigned depth)
     }
 }
 
-}  // namespace
-
-bool ReadPng(const uint8_t* data, size_t size, DecodedPng& out)
+// libspng for every layout; the chunks have been checked already.
+bool DecodeWithSpng(const uint8_t* data, size_t size, DecodedPng& out)
 {
-    // libspng stops reading once the image is complete, so damage after
-    // the last image byte (a cut IDAT CRC, a lost IEND) would go unseen:
-    // check the framing and every CRC first.
-    if (data == nullptr || !PngChunksIntact(data, size))
-        return false;
-    switch (ReadPngDirect(data, size, out)) {
-    case DirectRead::Decoded: return true;
-    case DirectRead::Failed: return false;
-    case DirectRead::Declined: break;
-    }
-    return ReadPngWithSpng(data, size, out);
-}
-
-bool ReadPngWithSpng(const uint8_t* data, size_t size, DecodedPng& out)
-{
-    if (data == nullptr || !PngChunksIntact(data, size))
-        return false;
     Context ctx(spng_ctx_new(0));
     if (!ctx)
         return false;
     spng_ctx* c = ctx.get();
     if (spng_set_crc_action(c, SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
         spng_set_image_limits(c, kPngReadMaxWidth, 0x7FFFFFFF) != 0 ||
-        spng_set_chunk_limits(c, size, kChunkCacheLimit) != 0 ||
+        spng_set_chunk_limits(c, std::min<size_t>(size, 0x7FFFFFFF), kChunkCacheLimit) != 0 ||
         spng_set_png_buffer(c, data, size) != 0)
         return false;
 
@@ -182,4 +165,26 @@ bool ReadPngWithSpng(const uint8_t* data, size_t size, DecodedPng& out)
     out.pixels = plan.pixels;
     out.stride = stride;
     return true;
+}
+
+}  // namespace
+
+bool ReadPng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    // libspng stops reading once the image is complete, so damage after
+    // the last image byte (a cut IDAT CRC, a lost IEND) would go unseen:
+    // check the framing and every CRC first.
+    if (data == nullptr || !PngChunksIntact(data, size))
+        return false;
+    switch (ReadPngDirect(data, size, out)) {
+    case DirectRead::Decoded: return true;
+    case DirectRead::Failed: return false;
+    case DirectRead::Declined: break;
+    }
+    return DecodeWithSpng(data, size, out);
+}
+
+bool ReadPngWithSpng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    return data != nullptr && PngChunksIntact(data, size) && DecodeWithSpng(data, size, out);
 }
