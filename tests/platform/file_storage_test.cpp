@@ -221,6 +221,28 @@ TEST(FileStream, SeekReadWriteSemantics)
     EXPECT_EQ(s->Read(nullptr, 1, &n), STG_E_INVALIDPOINTER);
 }
 
+// The codec copies each encoded frame out in 100-byte reads.
+TEST(FileStream, SmallReadsAreServedFromTheBuffer)
+{
+    Scratch scratch;
+    std::vector<uint8_t> frame(300000);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = uint8_t(i * 13 + i / 256);
+    ULONG n = 0;
+    ASSERT_EQ(scratch.stream->Write(frame.data(), ULONG(frame.size()), &n), S_OK);
+    ASSERT_EQ(SeekFrom(scratch.stream, 0, STREAM_SEEK_SET), S_OK);
+    const int before = NativeFileReadCallCount();
+    std::vector<uint8_t> back;
+    uint8_t piece[100];
+    do {
+        ASSERT_EQ(scratch.stream->Read(piece, sizeof piece, &n), S_OK);
+        back.insert(back.end(), piece, piece + n);
+    } while (n != 0);
+    EXPECT_EQ(back, frame);
+    // 3000 reads of 100 bytes; a 64 KiB buffer needs 5 system reads.
+    EXPECT_LE(NativeFileReadCallCount() - before, 8);
+}
+
 // Random reads, writes, seeks and resizes against a plain byte vector:
 // the buffer in front of the file must never show stale or lost bytes.
 TEST(FileStream, MatchesAMemoryModelUnderRandomOperations)

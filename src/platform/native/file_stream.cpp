@@ -71,6 +71,7 @@ public:
             uint8_t* target = want >= kBufferSize ? out + done : buffer_.get();
             size_t ask = want >= kBufferSize ? want : kBufferSize;
             ssize_t got = pread(file_->fd(), target, ask, static_cast<off_t>(position_));
+            ++Native().fileReadCalls;
             if (got < 0) {
                 if (errno == EINTR)
                     continue;

@@ -19,5 +19,6 @@ void NativeFailNextStgCreateDocfile() { Native().failNextStorage = true; }
 void NativeFailNextCreateStream() { Native().failNextCreateStream = true; }
 int NativeLiveStorageCount() { return Native().liveStorages; }
 int NativeLiveStreamCount() { return Native().liveStreams; }
+int NativeFileReadCallCount() { return Native().fileReadCalls; }
 int NativeLiveGlobalBlockCount() { return Native().liveBlocks; }
 int NativeBadGlobalFreeCount() { return Native().badFrees; }

@@ -19,6 +19,7 @@ struct NativeState {
     std::atomic<int> liveStreams{0};
     std::atomic<bool> failNextStorage{false};
     std::atomic<bool> failNextCreateStream{false};
+    std::atomic<int> fileReadCalls{0};
     // Global memory
     std::atomic<int> liveBlocks{0};
     std::atomic<int> badFrees{0};

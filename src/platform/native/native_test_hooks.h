@@ -36,6 +36,8 @@ int NativeLiveStreamCount();
 // The file behind a storage that StgCreateDocfile made; empty for anything
 // else. The name stays readable until the storage's last release.
 std::string NativeStoragePath(IStorage* storage);
+// Reads from the files behind storage streams, as system calls.
+int NativeFileReadCallCount();
 // COM initialisations on the calling thread not yet undone.
 int NativeCoInitializeDepth();
 
