@@ -65,14 +65,27 @@ PngSource AsSource(const Frame& frame)
             frame.rows.data(), frame.RowBytes()};
 }
 
+bool HaveFrames(benchmark::State& state, const std::vector<Frame>& frames)
+{
+    if (frames.empty())
+        state.SkipWithError("set TALVEROX_BENCH_FRAMES to a file from bench/make_frames");
+    return !frames.empty();
+}
+
+// Figures common to both directions; codecSeconds covers the DriverProc
+// calls only, pngSeconds the PNG writer or reader alone on the same frames.
+void Report(benchmark::State& state, double codecSeconds, double pngSeconds, size_t rawBytes)
+{
+    state.counters["fps"] = static_cast<double>(state.iterations()) / codecSeconds;
+    state.counters["raw_MB/s"] = static_cast<double>(rawBytes) / codecSeconds / 1e6;
+    state.counters["outside_png"] = 1.0 - pngSeconds / codecSeconds;
+}
+
 void Compress(benchmark::State& state)
 {
-    const auto bitCount = static_cast<uint16_t>(state.range(0));
-    std::vector<Frame> frames = Frames(bitCount);
-    if (frames.empty()) {
-        state.SkipWithError("set TALVEROX_BENCH_FRAMES to a file from bench/make_frames");
+    std::vector<Frame> frames = Frames(static_cast<uint16_t>(state.range(0)));
+    if (!HaveFrames(state, frames))
         return;
-    }
     CodecSession codec;
     FormatBuffer compressed{};
     Send(codec.id(), ICM_COMPRESS_GET_FORMAT, &frames[0].format, &compressed);
@@ -106,21 +119,15 @@ void Compress(benchmark::State& state)
         rawBytes += frame.rows.size();
         packedBytes += compressed.header.biSizeImage;
     }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["fps"] = n / codecSeconds;
-    state.counters["raw_MB/s"] = static_cast<double>(rawBytes) / codecSeconds / 1e6;
+    Report(state, codecSeconds, pngSeconds, rawBytes);
     state.counters["ratio"] = static_cast<double>(packedBytes) / static_cast<double>(rawBytes);
-    state.counters["outside_png"] = 1.0 - pngSeconds / codecSeconds;
 }
 
 void Decompress(benchmark::State& state)
 {
-    const auto bitCount = static_cast<uint16_t>(state.range(0));
-    std::vector<Frame> frames = Frames(bitCount);
-    if (frames.empty()) {
-        state.SkipWithError("set TALVEROX_BENCH_FRAMES to a file from bench/make_frames");
+    std::vector<Frame> frames = Frames(static_cast<uint16_t>(state.range(0)));
+    if (!HaveFrames(state, frames))
         return;
-    }
     CodecSession codec;
     std::vector<CompressedFrame> packed;
     for (Frame& frame : frames)
@@ -155,10 +162,7 @@ void Decompress(benchmark::State& state)
         pngSeconds += Seconds(end - middle);
         rawBytes += output.size();
     }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["fps"] = n / codecSeconds;
-    state.counters["raw_MB/s"] = static_cast<double>(rawBytes) / codecSeconds / 1e6;
-    state.counters["outside_png"] = 1.0 - pngSeconds / codecSeconds;
+    Report(state, codecSeconds, pngSeconds, rawBytes);
 }
 
 BENCHMARK(Compress)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRealTime();
