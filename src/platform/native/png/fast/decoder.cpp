@@ -144,17 +144,37 @@ bool FastDecodePng(const uint8_t* data, size_t size, DecodedPng& out)
         out.height = header.height;
         out.pixels = header.pixels;
         out.stride = stride;
-        out.rows.assign(stride * header.height, 0);
+        // Every row is written below; only the padding needs clearing, so a
+        // reused image skips a pass over the whole frame.
+        out.rows.resize(stride * header.height);
+        if (stride != n) {
+            for (size_t r = 0; r < header.height; ++r)
+                std::memset(out.rows.data() + r * stride + n, 0, stride - n);
+        }
         const FastKernels& k = ActiveKernels();
         std::unique_ptr<uint8_t[]> zeros(new uint8_t[n]());
         const uint8_t* prev = zeros.get();
-        for (size_t r = 0; r < header.height; ++r) {
-            uint8_t* row = raw.data() + r * (n + 1);
-            if (row[0] > 4)
-                return false;
-            k.unfilterRow(row[0], row + 1, prev, n, bpp);
-            k.swizzle(row + 1, out.rows.data() + r * stride, n, header.pixels);
-            prev = row + 1;
+        const size_t rowStep = n + 1;
+        for (size_t r = 0; r < header.height;) {
+            uint8_t filters[4];
+            uint8_t* rows[4];
+            size_t count = 0;
+            for (; count < 4 && r + count < header.height; ++count) {
+                uint8_t* row = raw.data() + (r + count) * rowStep;
+                if (row[0] > 4)
+                    return false;
+                filters[count] = row[0];
+                rows[count] = row + 1;
+            }
+            size_t done = k.unfilterRows(filters, rows, count, prev, n, bpp);
+            if (done == 0) {
+                k.unfilterRow(filters[0], rows[0], prev, n, bpp);
+                done = 1;
+            }
+            for (size_t j = 0; j < done; ++j)
+                k.swizzle(rows[j], out.rows.data() + (r + j) * stride, n, header.pixels);
+            prev = rows[done - 1];
+            r += done;
         }
         return true;
     } catch (const std::bad_alloc&) {

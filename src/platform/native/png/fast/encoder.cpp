@@ -94,6 +94,7 @@ struct CountSink {
     SymbolCounts& counts;
     void Literal(uint8_t byte) { ++counts.litlen[byte]; }
     void Match(uint32_t length) { ++counts.litlen[LengthSymbol(length)]; }
+    bool HasPiece(const RunPiece&) const { return true; }
 };
 
 // Counts symbols of a spread of rows and keeps their filtered bytes.

@@ -22,19 +22,25 @@ namespace {
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kGroups = 14;
 
-// Items of the short code: 32 literals, end of block, run symbols, escape.
-constexpr size_t kPieceCount = std::size(kRunPieces);
-constexpr size_t kShortItems = 32 + 1 + kPieceCount + 1;
+// Items of the short code: 32 literals, end of block, the run symbols the
+// sample used (runs elsewhere make do with those, or go out as literal
+// zeros), and the escape. A symbol with no use would still take 1/256 of
+// the code space from literals that every row needs.
+constexpr size_t kMaxShortItems = 32 + 1 + std::size(kRunPieces) + 1;
 
-unsigned ShortItemSymbol(size_t item)
+size_t ShortItems(const SymbolCounts& counts, unsigned* symbols)
 {
-    if (item < 16)
-        return static_cast<unsigned>(item);
-    if (item < 32)
-        return static_cast<unsigned>(240 + item - 16);
-    if (item == 32)
-        return kEndOfBlock;
-    return kRunPieces[item - 33].symbol;
+    size_t n = 0;
+    for (unsigned s = 0; s < 16; ++s)
+        symbols[n++] = s;
+    for (unsigned s = 240; s < 256; ++s)
+        symbols[n++] = s;
+    symbols[n++] = kEndOfBlock;
+    for (const RunPiece& piece : kRunPieces) {
+        if (counts.litlen[piece.symbol] != 0)
+            symbols[n++] = piece.symbol;
+    }
+    return n;  // the escape comes last, without a symbol
 }
 
 uint32_t Reverse(uint32_t code, unsigned length)
@@ -69,23 +75,24 @@ bool CanonicalCodes(const uint8_t* lengths, size_t count, uint32_t* codes)
     return true;
 }
 
-// Lengths of the 32 short literals, end of block, run symbols and escape.
-bool ShortLengths(const SymbolCounts& counts, uint8_t* lengths)
+// Lengths of the short items and, last, the escape.
+bool ShortLengths(const SymbolCounts& counts, const unsigned* symbols, size_t items,
+                  uint8_t* lengths)
 {
-    uint64_t weights[kShortItems];
+    uint64_t weights[kMaxShortItems];
     uint64_t groupTotal = 0;
     for (unsigned sym = 16; sym < 240; ++sym)
         groupTotal += counts.litlen[sym];
-    for (size_t item = 0; item + 1 < kShortItems; ++item)
-        weights[item] = counts.litlen[ShortItemSymbol(item)] + 1;
-    weights[kShortItems - 1] = groupTotal + kGroups;
-    uint8_t lo[kShortItems], hi[kShortItems];
-    std::fill_n(lo, kShortItems, 1);
-    std::fill_n(hi, kShortItems, 8);
-    lo[kShortItems - 1] = 2;
-    hi[kShortItems - 1] = 6;
-    HuffmanLengths(weights, kShortItems, lengths);
-    return FitLengths(weights, kShortItems, lo, hi, 8, 256, lengths);
+    for (size_t item = 0; item + 1 < items; ++item)
+        weights[item] = counts.litlen[symbols[item]] + 1;
+    weights[items - 1] = groupTotal + kGroups;
+    uint8_t lo[kMaxShortItems], hi[kMaxShortItems];
+    std::fill_n(lo, items, 1);
+    std::fill_n(hi, items, 8);
+    lo[items - 1] = 2;
+    hi[items - 1] = 6;
+    HuffmanLengths(weights, items, lengths);
+    return FitLengths(weights, items, lo, hi, 8, 256, lengths);
 }
 
 // Depths of the 14 groups inside the escape subtree of depth `escape`.
@@ -135,6 +142,8 @@ void FillTables(const uint8_t* lengths, const uint32_t* codes, FrameCode& code)
     std::fill(std::begin(code.matchLength), std::end(code.matchLength), 0);
     for (const RunPiece& piece : kRunPieces) {
         const unsigned symLength = lengths[piece.symbol];
+        if (symLength == 0)
+            continue;  // not sent in this frame
         for (unsigned len = piece.first; len <= piece.last; ++len) {
             // Length code, extra bits, then distance code 0 (a single 0 bit).
             code.matchCode[len] = codes[piece.symbol] | ((len - piece.first) << symLength);
@@ -174,18 +183,20 @@ unsigned LengthSymbol(uint32_t length)
 
 bool BuildFrameCode(const SymbolCounts& counts, FrameCode& code, CodeLengths& out)
 {
-    uint8_t shortLengths[kShortItems];
-    if (!ShortLengths(counts, shortLengths))
+    unsigned symbols[kMaxShortItems];
+    const size_t items = ShortItems(counts, symbols) + 1;
+    uint8_t shortLengths[kMaxShortItems];
+    if (!ShortLengths(counts, symbols, items, shortLengths))
         return false;
-    const unsigned escape = shortLengths[kShortItems - 1];
+    const unsigned escape = shortLengths[items - 1];
     uint8_t depths[kGroups];
     if (!GroupDepths(counts, escape, depths))
         return false;
 
     uint8_t* lengths = out.litlen;
     std::fill_n(lengths, kLitLenSymbols, 0);
-    for (size_t item = 0; item + 1 < kShortItems; ++item)
-        lengths[ShortItemSymbol(item)] = shortLengths[item];
+    for (size_t item = 0; item + 1 < items; ++item)
+        lengths[symbols[item]] = shortLengths[item];
     for (unsigned g = 0; g < kGroups; ++g) {
         for (unsigned lo = 0; lo < 16; ++lo)
             lengths[(g + 1) * 16 + lo] = static_cast<uint8_t>(escape + depths[g] + 4);

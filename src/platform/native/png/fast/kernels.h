@@ -75,6 +75,12 @@ struct FastKernels {
     // Undoes `filter` on one row in place; `prev` is the row above, already
     // unfiltered (zeros for the first). Reads nothing outside the two rows.
     void (*unfilterRow)(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp);
+
+    // Undoes the filters of up to `count` consecutive rows (rows[k] below
+    // rows[k - 1], the first below `prev`) together, where that is faster.
+    // Returns how many leading rows it undid, possibly none.
+    size_t (*unfilterRows)(const uint8_t* filters, uint8_t* const* rows, size_t count,
+                           const uint8_t* prev, size_t n, size_t bpp);
 };
 
 extern const FastKernels kPortableKernels;

@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/native/png/fast/kernels.h"
 #include "platform/native/png/fast/portable_rows.h"
@@ -142,6 +143,7 @@ const FastKernels kAvx2Kernels = {
     FilterRowVec,
     EncodeBytesAvx2,
     UnfilterRowVec,
+    UnfilterRowsVec,
 };
 
 } // namespace fastpng

@@ -51,6 +51,7 @@ const FastKernels kPortableKernels = {
     FilterRow,
     EncodeBytes,
     UnfilterRowPortable,
+    [](const uint8_t*, uint8_t* const*, size_t, const uint8_t*, size_t, size_t) -> size_t { return 0; },
 };
 
 } // namespace fastpng

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/native/png/fast/kernels.h"
 #include "platform/native/png/fast/portable_rows.h"
@@ -53,6 +54,7 @@ const FastKernels kSse41Kernels = {
     FilterRowVec,
     EncodeBytes,
     UnfilterRowVec,
+    UnfilterRowsVec,
 };
 
 } // namespace fastpng

@@ -6,7 +6,8 @@
 // chunk join a pending run, the run is sent, and zeros closing the chunk
 // (at least kMinTrailingRun of them) start a new one; the bytes between go
 // out as literals. A run is one literal zero followed by distance-1 matches
-// of the lengths in kRunPieces, then literal zeros for what is left.
+// of the lengths in kRunPieces that the frame's code has, then literal
+// zeros for what is left.
 #pragma once
 
 #include <bit>
@@ -34,16 +35,19 @@ inline constexpr RunPiece kRunPieces[] = {
     {19, 22, 269, 2},   {11, 12, 265, 1},   {8, 8, 262, 0},
 };
 
-inline uint32_t NextPiece(uint64_t m)
+// The largest piece of at most m that the sink can send; 0 if none.
+template <class Sink>
+uint32_t NextPiece(uint64_t m, const Sink& sink)
 {
     for (const RunPiece& piece : kRunPieces) {
-        if (m >= piece.first)
+        if (m >= piece.first && sink.HasPiece(piece))
             return m < piece.last ? static_cast<uint32_t>(m) : piece.last;
     }
     return 0;
 }
 
 // Sends `zeros` zero bytes through sink.Literal(byte) and sink.Match(length).
+// A frame's code may leave some pieces out (sink.HasPiece says which).
 template <class Sink>
 void EmitRun(uint64_t zeros, Sink& sink)
 {
@@ -52,7 +56,9 @@ void EmitRun(uint64_t zeros, Sink& sink)
     sink.Literal(0);
     uint64_t m = zeros - 1;
     while (m >= kMinPiece) {
-        uint32_t piece = NextPiece(m);
+        const uint32_t piece = NextPiece(m, sink);
+        if (piece == 0)
+            break;
         sink.Match(piece);
         m -= piece;
     }
@@ -116,6 +122,7 @@ struct BitSink {
     BitWriter& writer;
     void Literal(uint8_t byte) { writer.Put(code.literals.code[byte], code.literals.length[byte]); }
     void Match(uint32_t length) { writer.Put(code.matchCode[length], code.matchLength[length]); }
+    bool HasPiece(const RunPiece& piece) const { return code.matchLength[piece.first] != 0; }
 };
 
 } // namespace fastpng
