@@ -1,7 +1,8 @@
 // Arbitrary bytes as one compressed frame through ICM_DECOMPRESS.
 //
-// The first three bytes choose the output the host negotiated: its depth,
-// width, height and row order, or the size the frame's own IHDR claims.
+// The first three bytes choose the output the host negotiated: its depth
+// (now and then one no negotiation proposes), width, height and row order,
+// or the size the frame's own IHDR claims.
 // The rest is the frame, in a buffer of exactly its size. Whatever the
 // bytes, the codec must write only inside the output rows, leave them
 // untouched when it reports an error, and never change the frame.
@@ -11,7 +12,11 @@
 namespace {
 
 constexpr uint16_t kDepths[] = {8, 16, 24, 32};
-constexpr uint32_t kMaxSide = 2048;  // keeps one output under 16 MiB
+// Depths no negotiation proposes, which a host may still put in the output
+// header: the rows are then as long as DibRowBytes says, or nothing.
+constexpr uint16_t kOddDepths[] = {0, 1, 4, 15, 33, 48, 64, 0xFFFF};
+constexpr uint32_t kMaxSide = 2048;
+constexpr uint64_t kMaxOutputBytes = 64u << 20;
 
 uint32_t BigEndian32(const uint8_t* p)
 {
@@ -46,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t> original = frame;
 
     const uint16_t depth = kDepths[choice & 3];
-    uint16_t outputDepth = kDepths[(choice >> 4) & 3];
-    if ((choice & 0x40) == 0)
-        outputDepth = depth;  // mostly the depth negotiation proposes
+    uint16_t outputDepth = depth;  // mostly the depth negotiation proposes
+    if ((choice & 0x40) != 0)
+        outputDepth = (choice & 0x80) != 0 ? kOddDepths[(choice >> 4) & 7] : kDepths[(choice >> 4) & 3];
     if ((choice & 4) != 0)
         IhdrSize(frame.data(), frame.size(), &width, &height);
     const auto signedHeight = static_cast<int32_t>(height) * ((choice & 8) != 0 ? -1 : 1);
@@ -61,8 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(Send(id, ICM_DECOMPRESS_QUERY, &compressed, &output) == ICERR_OK);
     output.header.biBitCount = outputDepth;
 
-    const int32_t rowBytes = DibRowBytes(outputDepth, static_cast<int32_t>(width));
-    Guarded rows(static_cast<size_t>(rowBytes) * height, 0x3C);
+    int32_t rowBytes = DibRowBytes(outputDepth, static_cast<int32_t>(width));
+    if (rowBytes > 0 && static_cast<uint64_t>(rowBytes) * height > kMaxOutputBytes) {
+        output.header.biBitCount = outputDepth = 8;
+        rowBytes = DibRowBytes(8, static_cast<int32_t>(width));
+    }
+    Guarded rows(rowBytes > 0 ? static_cast<size_t>(rowBytes) * height : 0, 0x3C);
 
     ICDECOMPRESS decompress{};
     decompress.lpbiInput = &compressed;
