@@ -150,7 +150,9 @@ void EncodeMatchFree(const PngSource& source, const FastKernels& k, RowBuffers& 
 {
     // Kept per thread: fresh pages for every frame cost more than coding it.
     thread_local std::vector<uint8_t> zlib;
-    const size_t bound = 2 + 512 + source.height * (n + 1) * kMaxBitsPerByte / 8 + 16 + 8;
+    // zlib header, block header (287 code lengths of at most 14 bits each),
+    // the rows, end of block, Adler-32 and the writer's 8-byte stores.
+    const size_t bound = 2 + 1024 + source.height * (n + 1) * kMaxBitsPerByte / 8 + 16 + 8;
     if (zlib.size() < bound)
         zlib.resize(bound);
     zlib[0] = 0x78;  // deflate, 32 KiB window
