@@ -68,70 +68,61 @@ void AviReader::ReadFrame(size_t index, std::vector<uint8_t>& bytes)
     ReadAt(frame.offset, bytes.data(), frame.size);
 }
 
-void AviReader::WalkTop(Span span, bool first)
+void AviReader::ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit)
 {
     uint64_t at = span.begin;
     while (at + 8 <= span.end) {
         const uint32_t id = Read32(at);
         const uint32_t size = Read32(at + 4);
-        const uint64_t begin = at + 8;
-        const uint64_t end = begin + size;
+        const uint64_t end = at + 8 + size;
         if (end > span.end)
             Truncated(id, at, size);
-        if (id == Tag("LIST") && size >= 4) {
-            const uint32_t type = Read32(begin);
-            if (type == Tag("hdrl") && first) {
-                WalkHeaders({begin + 4, end});
-                sawHeaders_ = true;
-            }
-            else if (type == Tag("movi"))
-                WalkMovi({begin + 4, end}, 0);
-        }
+        visit({id, size, at, at + 8, end});
         at = end + (size & 1);
     }
 }
 
+void AviReader::WalkTop(Span span, bool first)
+{
+    ForEachChunk(span, [&](const Chunk& c) {
+        if (c.id == Tag("LIST") && c.size >= 4) {
+            const uint32_t type = Read32(c.begin);
+            if (type == Tag("hdrl") && first) {
+                WalkHeaders({c.begin + 4, c.end});
+                sawHeaders_ = true;
+            }
+            else if (type == Tag("movi"))
+                WalkMovi({c.begin + 4, c.end}, 0);
+        }
+    });
+}
+
 void AviReader::WalkHeaders(Span span)
 {
-    uint64_t at = span.begin;
-    while (at + 8 <= span.end) {
-        const uint32_t id = Read32(at);
-        const uint32_t size = Read32(at + 4);
-        const uint64_t begin = at + 8;
-        const uint64_t end = begin + size;
-        if (end > span.end)
-            Truncated(id, at, size);
-        if (id == Tag("LIST") && size >= 4 && Read32(begin) == Tag("strl")) {
-            WalkStreamList({begin + 4, end});
+    ForEachChunk(span, [&](const Chunk& c) {
+        if (c.id == Tag("LIST") && c.size >= 4 && Read32(c.begin) == Tag("strl")) {
+            WalkStreamList({c.begin + 4, c.end});
             ++streams_;
         }
-        at = end + (size & 1);
-    }
+    });
 }
 
 void AviReader::WalkStreamList(Span span)
 {
     bool video = false;
-    uint64_t at = span.begin;
-    while (at + 8 <= span.end) {
-        const uint32_t id = Read32(at);
-        const uint32_t size = Read32(at + 4);
-        const uint64_t begin = at + 8;
-        const uint64_t end = begin + size;
-        if (end > span.end)
-            Truncated(id, at, size);
-        if (id == Tag("strh") && size >= 28 && videoStream_ < 0 &&
-            Read32(begin) == Tag("vids")) {
+    ForEachChunk(span, [&](const Chunk& c) {
+        if (c.id == Tag("strh") && c.size >= 28 && videoStream_ < 0 &&
+            Read32(c.begin) == Tag("vids")) {
             video = true;
-            handler_ = Read32(begin + 4);
-            scale_ = Read32(begin + 20);
-            rate_ = Read32(begin + 24);
-        } else if (id == Tag("strf") && video) {
-            if (size < sizeof(BITMAPINFOHEADER) || size > kLargestFormat)
-                Fail("damaged: the video format at offset " + std::to_string(at) + " is " +
-                     std::to_string(size) + " bytes long");
-            format_ = DibFormat(size);
-            ReadAt(begin, format_.Bytes(), size);
+            handler_ = Read32(c.begin + 4);
+            scale_ = Read32(c.begin + 20);
+            rate_ = Read32(c.begin + 24);
+        } else if (c.id == Tag("strf") && video) {
+            if (c.size < sizeof(BITMAPINFOHEADER) || c.size > kLargestFormat)
+                Fail("damaged: the video format at offset " + std::to_string(c.at) + " is " +
+                     std::to_string(c.size) + " bytes long");
+            format_ = DibFormat(c.size);
+            ReadAt(c.begin, format_.Bytes(), c.size);
             const BITMAPINFOHEADER& h = *format_.Header();
             if (h.biWidth <= 0 || h.biWidth > kLargestSide || h.biHeight == 0 ||
                 h.biHeight > kLargestSide || h.biHeight < -kLargestSide)
@@ -139,8 +130,7 @@ void AviReader::WalkStreamList(Span span)
                      std::to_string(h.biHeight));
             videoStream_ = streams_;
         }
-        at = end + (size & 1);
-    }
+    });
     if (video && videoStream_ < 0)
         Fail("damaged: the video stream has no format ('strf')");
 }
@@ -158,20 +148,12 @@ void AviReader::WalkMovi(Span span, int depth)
         MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'c');
     const uint32_t uncompressed =
         MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'b');
-    uint64_t at = span.begin;
-    while (at + 8 <= span.end) {
-        const uint32_t id = Read32(at);
-        const uint32_t size = Read32(at + 4);
-        const uint64_t begin = at + 8;
-        const uint64_t end = begin + size;
-        if (end > span.end)
-            Truncated(id, at, size);
-        if (id == compressed || id == uncompressed)
-            frames_.push_back({begin, size});
-        else if (id == Tag("LIST") && size >= 4 && Read32(begin) == Tag("rec "))
-            WalkMovi({begin + 4, end}, depth + 1);
-        at = end + (size & 1);
-    }
+    ForEachChunk(span, [&](const Chunk& c) {
+        if (c.id == compressed || c.id == uncompressed)
+            frames_.push_back({c.begin, c.size});
+        else if (c.id == Tag("LIST") && c.size >= 4 && Read32(c.begin) == Tag("rec "))
+            WalkMovi({c.begin + 4, c.end}, depth + 1);
+    });
 }
 
 void AviReader::ReadAt(uint64_t at, void* data, size_t size)

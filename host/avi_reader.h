@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,18 @@ private:
         uint64_t begin;
         uint64_t end;
     };
+    // One chunk inside a span: header at `at`, data from `begin` to `end`.
+    struct Chunk {
+        uint32_t id;
+        uint32_t size;
+        uint64_t at;
+        uint64_t begin;
+        uint64_t end;
+    };
 
+    // Calls `visit` for each chunk of `span` in order; a chunk that runs
+    // past the span's end is reported as truncation.
+    void ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit);
     void WalkTop(Span span, bool first);
     void WalkHeaders(Span span);
     void WalkStreamList(Span span);
