@@ -4,7 +4,6 @@
 
 #include "platform/native/png/fast/fast_png.h"
 #include "platform/native/png/png_reader.h"
-#include "platform/native/png/png_writer.h"
 
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out)
 {
