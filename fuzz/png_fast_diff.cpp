@@ -1,4 +1,4 @@
-// Differential fuzzing of the fast PNG reader and the match-free writer.
+// Differential fuzzing of the PNG engine's fast reader and its writer.
 //
 // Reader: whatever the fast reader decodes, libspng alone must decode to
 // the same size, layout and pixels (the fast reader may decline anything).
@@ -11,10 +11,7 @@
 // every path must write the same bytes.
 //
 // Build with clang: -fsanitize=fuzzer,address,undefined against
-// talverox_static (which carries the fast PNG library), libspng and
-// libdeflate.
-#include <spng.h>
-
+// talverox_static (which carries the PNG engine), libspng and libdeflate.
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -24,9 +21,15 @@
 #include <memory>
 #include <vector>
 
-#include "platform/native/png/fast/fast_png.h"
+#include "platform/png/png.h"
+#include "platform/png/readers.h"
+#include "platform/png/simd_path.h"
+#include "tests/support/reference_png.h"
 
 namespace {
+
+// Pixels the reference decodes at most, to keep each input quick.
+constexpr size_t kReferenceLimit = size_t{1} << 26;
 
 #define DIFF_CHECK(condition)                                                        \
     do {                                                                             \
@@ -36,47 +39,6 @@ namespace {
             std::abort();                                                            \
         }                                                                            \
     } while (0)
-
-// libspng alone, mapped to the imaging layouts for the kinds the fast
-// reader takes; false for anything else or any refusal.
-bool SpngDecode(const uint8_t* data, size_t size, DecodedPng& out)
-{
-    std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(0), spng_ctx_free);
-    spng_ctx* c = ctx.get();
-    if (!c || spng_set_crc_action(c, SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
-        spng_set_png_buffer(c, data, size) != 0)
-        return false;
-    spng_ihdr ihdr{};
-    if (spng_get_ihdr(c, &ihdr) != 0 || ihdr.interlace_method != 0)
-        return false;
-    PngPixels pixels;
-    if ((ihdr.color_type == 0 || ihdr.color_type == 3) && ihdr.bit_depth == 8)
-        pixels = PngPixels::Index8;
-    else if (ihdr.color_type == 0 && ihdr.bit_depth == 16)
-        pixels = PngPixels::Gray16;
-    else if (ihdr.color_type == 2 && ihdr.bit_depth == 8)
-        pixels = PngPixels::Bgr24;
-    else if (ihdr.color_type == 6 && ihdr.bit_depth == 8)
-        pixels = PngPixels::Bgra32;
-    else
-        return false;
-    size_t bytes = 0;
-    if (spng_decoded_image_size(c, SPNG_FMT_PNG, &bytes) != 0 || bytes > (size_t{1} << 26))
-        return false;
-    out.rows.assign(bytes, 0);
-    if (spng_decode_image(c, out.rows.data(), bytes, SPNG_FMT_PNG, 0) != 0)
-        return false;
-    const size_t bpp = PngBytesPerPixel(pixels);
-    if (pixels == PngPixels::Bgr24 || pixels == PngPixels::Bgra32) {
-        for (size_t i = 0; i + bpp <= bytes; i += bpp)
-            std::swap(out.rows[i], out.rows[i + 2]);
-    }
-    out.width = ihdr.width;
-    out.height = ihdr.height;
-    out.pixels = pixels;
-    out.stride = size_t{ihdr.width} * bpp;
-    return true;
-}
 
 void RepairCrcs(std::vector<uint8_t>& png)
 {
@@ -94,10 +56,10 @@ void RepairCrcs(std::vector<uint8_t>& png)
 void CheckReader(const std::vector<uint8_t>& png)
 {
     DecodedPng fast;
-    if (!FastDecodePng(png.data(), png.size(), fast))
+    if (!pngcore::DecodePlainPng(png.data(), png.size(), fast))
         return;
     DecodedPng reference;
-    DIFF_CHECK(SpngDecode(png.data(), png.size(), reference));
+    DIFF_CHECK(ReferenceDecode(png.data(), png.size(), reference, kReferenceLimit));
     DIFF_CHECK(fast.width == reference.width && fast.height == reference.height);
     DIFF_CHECK(fast.pixels == reference.pixels);
     DIFF_CHECK(fast.stride % 4 == 0);
@@ -122,22 +84,22 @@ void CheckWriter(const uint8_t* data, size_t size)
     std::vector<uint8_t> image(data + 2, data + 2 + rowBytes * height);
     const PngSource source{width, height, pixels, image.data(), static_cast<ptrdiff_t>(rowBytes)};
     std::vector<uint8_t> first;
-    for (int path = 0; path <= static_cast<int>(FastPngBestPath()); ++path) {
-        FastPngForcePath(static_cast<FastPngPath>(path));
+    for (int path = 0; path <= static_cast<int>(PngBestSimdPath()); ++path) {
+        PngForceSimdPath(static_cast<PngSimdPath>(path));
         std::vector<uint8_t> png;
-        DIFF_CHECK(FastEncodePng(source, png));
+        DIFF_CHECK(EncodePng(source, png));
         if (path == 0)
             first = png;
         DIFF_CHECK(png == first);
         DecodedPng fast, reference;
-        DIFF_CHECK(FastDecodePng(png.data(), png.size(), fast));
-        DIFF_CHECK(SpngDecode(png.data(), png.size(), reference));
+        DIFF_CHECK(pngcore::DecodePlainPng(png.data(), png.size(), fast));
+        DIFF_CHECK(ReferenceDecode(png.data(), png.size(), reference, kReferenceLimit));
         for (uint32_t y = 0; y < height; ++y) {
             DIFF_CHECK(std::memcmp(fast.rows.data() + y * fast.stride, image.data() + y * rowBytes, rowBytes) == 0);
             DIFF_CHECK(std::memcmp(reference.rows.data() + y * rowBytes, image.data() + y * rowBytes, rowBytes) == 0);
         }
     }
-    FastPngForcePath(FastPngBestPath());
+    PngForceSimdPath(PngBestSimdPath());
 }
 
 } // namespace
@@ -149,11 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> png(data + 1, data + size);
     if (data[0] & 1)
         RepairCrcs(png);
-    for (int path = 0; path <= static_cast<int>(FastPngBestPath()); ++path) {
-        FastPngForcePath(static_cast<FastPngPath>(path));
+    for (int path = 0; path <= static_cast<int>(PngBestSimdPath()); ++path) {
+        PngForceSimdPath(static_cast<PngSimdPath>(path));
         CheckReader(png);
     }
-    FastPngForcePath(FastPngBestPath());
+    PngForceSimdPath(PngBestSimdPath());
     CheckWriter(data + 1, size - 1);
     return 0;
 }

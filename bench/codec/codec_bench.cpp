@@ -13,7 +13,7 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/native/png/png_codec.h"
+#include "platform/png/png.h"
 #include "tests/support/frames.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/native/gdiplus_encoders.h"
 #include "platform/native/native_bitmap.h"
-#include "platform/native/png/png_codec.h"
+#include "platform/png/png.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/native/native_api.h"
-#include "platform/native/png/png_codec.h"
+#include "platform/png/png.h"
 
 struct NativeBitmap final : GpBitmap {
     NativeBitmap();

@@ -1,0 +1,186 @@
+// The fast reader: takes only plain, well-formed PNGs of the layouts the
+// codec writes, and leaves every question of damage or unusual content to
+// the general reader by answering "not handled".
+#include <libdeflate.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/png/container.h"
+#include "platform/png/kernels.h"
+#include "platform/png/readers.h"
+
+namespace pngcore {
+
+namespace {
+
+// Decoded frames beyond this go to the general reader.
+constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+
+struct Header {
+    uint32_t width;
+    uint32_t height;
+    PngPixels pixels;
+    bool palette;
+};
+
+bool ReadHeader(const uint8_t* body, Header& h)
+{
+    h.width = LoadBe32(body);
+    h.height = LoadBe32(body + 4);
+    const uint8_t depth = body[8];
+    const uint8_t colour = body[9];
+    // Widths the general reader refuses stay its decision.
+    if (h.width == 0 || h.height == 0 || h.width > kMaxWidth ||
+        h.height > kMaxChunkLength || body[10] != 0 || body[11] != 0 || body[12] != 0)
+        return false;
+    h.palette = colour == 3;
+    if (depth == 8 && (colour == 0 || colour == 3))
+        h.pixels = PngPixels::Index8;
+    else if (depth == 16 && colour == 0)
+        h.pixels = PngPixels::Gray16;
+    else if (depth == 8 && colour == 2)
+        h.pixels = PngPixels::Bgr24;
+    else if (depth == 8 && colour == 6)
+        h.pixels = PngPixels::Bgra32;
+    else
+        return false;
+    return true;
+}
+
+bool IsType(const uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+// Walks the chunks: IHDR, PLTE (indexed only, 256 entries), consecutive
+// IDATs and IEND, with ancillary chunks anywhere after IHDR; bytes after
+// IEND are ignored. Every CRC must match. tRNS changes the pixels, so it
+// is declined like any chunk this reader does not know.
+bool WalkChunks(const uint8_t* data, size_t size, Header& header,
+                std::vector<std::pair<const uint8_t*, size_t>>& idat)
+{
+    size_t pos = 8;
+    enum { kWantHeader, kBeforeData, kInData, kAfterData } state = kWantHeader;
+    bool havePalette = false;
+    while (true) {
+        if (size - pos < 12)
+            return false;
+        const uint32_t length = LoadBe32(data + pos);
+        if (length > kMaxChunkLength || length > size - pos - 12)
+            return false;
+        const uint8_t* type = data + pos + 4;
+        const uint8_t* body = type + 4;
+        if (libdeflate_crc32(0, type, size_t{length} + 4) != LoadBe32(body + length))
+            return false;
+        pos += size_t{length} + 12;
+
+        if (state == kWantHeader) {
+            if (!IsType(type, "IHDR") || length != 13 || !ReadHeader(body, header))
+                return false;
+            state = kBeforeData;
+        } else if (IsType(type, "PLTE")) {
+            if (state != kBeforeData || !header.palette || havePalette || length != 768)
+                return false;
+            havePalette = true;
+        } else if (IsType(type, "IDAT")) {
+            if (state == kAfterData || (header.palette && !havePalette))
+                return false;
+            state = kInData;
+            idat.emplace_back(body, length);
+        } else if (IsType(type, "IEND")) {
+            return state != kBeforeData && length == 0;
+        } else if (!IsAncillary(type) || IsType(type, "tRNS")) {
+            return false;
+        }
+        if (state == kInData && !IsType(type, "IDAT"))
+            state = kAfterData;
+    }
+}
+
+} // namespace
+
+bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    if (data == nullptr || size < 8 || std::memcmp(data, kPngSignature, 8) != 0)
+        return false;
+    try {
+        Header header{};
+        std::vector<std::pair<const uint8_t*, size_t>> idat;
+        if (!WalkChunks(data, size, header, idat))
+            return false;
+
+        const size_t bpp = PngBytesPerPixel(header.pixels);
+        const size_t n = size_t{header.width} * bpp;
+        const size_t stride = (n + 3) & ~size_t{3};
+        if (stride > 0x7FFFFFFF || uint64_t{stride} * header.height > kMaxImageBytes ||
+            uint64_t{n + 1} * header.height > kMaxImageBytes)
+            return false;
+
+        std::vector<uint8_t> joined;
+        const uint8_t* zlib = idat[0].first;
+        size_t zlibSize = idat[0].second;
+        if (idat.size() > 1) {
+            for (const auto& [body, length] : idat)
+                joined.insert(joined.end(), body, body + length);
+            zlib = joined.data();
+            zlibSize = joined.size();
+        }
+
+        // Kept per thread: fresh pages for every frame cost more than
+        // decoding it.
+        thread_local std::vector<uint8_t> raw;
+        thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>
+            d(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        const size_t rawSize = (n + 1) * header.height;
+        if (raw.size() < rawSize)
+            raw.resize(rawSize);
+        if (!d)
+            return false;
+        size_t consumed = 0;
+        if (libdeflate_zlib_decompress_ex(d.get(), zlib, zlibSize, raw.data(), rawSize, &consumed,
+                                          nullptr) != LIBDEFLATE_SUCCESS ||
+            consumed != zlibSize)
+            return false;
+
+        out.width = header.width;
+        out.height = header.height;
+        out.pixels = header.pixels;
+        out.stride = stride;
+        // Every row is written below; only the padding needs clearing, so a
+        // reused image skips a pass over the whole frame.
+        out.rows.resize(stride * header.height);
+        if (stride != n) {
+            for (size_t r = 0; r < header.height; ++r)
+                std::memset(out.rows.data() + r * stride + n, 0, stride - n);
+        }
+        const FastKernels& k = ActiveKernels();
+        std::unique_ptr<uint8_t[]> zeros(new uint8_t[n]());
+        const uint8_t* prev = zeros.get();
+        const size_t rowStep = n + 1;
+        for (size_t r = 0; r < header.height;) {
+            uint8_t filters[4];
+            uint8_t* rows[4];
+            size_t count = 0;
+            for (; count < 4 && r + count < header.height; ++count) {
+                uint8_t* row = raw.data() + (r + count) * rowStep;
+                if (row[0] > 4)
+                    return false;
+                filters[count] = row[0];
+                rows[count] = row + 1;
+            }
+            size_t done = k.unfilterRows(filters, rows, count, prev, n, bpp);
+            if (done == 0) {
+                k.unfilterRow(filters[0], rows[0], prev, n, bpp);
+                done = 1;
+            }
+            for (size_t j = 0; j < done; ++j)
+                k.swizzle(rows[j], out.rows.data() + (r + j) * stride, n, header.pixels);
+            prev = rows[done - 1];
+            r += done;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+} // namespace pngcore

@@ -1,0 +1,9 @@
+// DecodePng: the fast reader first, libspng for whatever it declines.
+#include "platform/png/png.h"
+
+#include "platform/png/readers.h"
+
+bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out)
+{
+    return pngcore::DecodePlainPng(data, size, out) || pngcore::DecodeAnyPng(data, size, out);
+}

@@ -1,0 +1,74 @@
+// The PNG engine: one writer and one reader, for the pixel layouts of the
+// imaging library's bitmaps. It knows no operating system.
+//
+// The writer is match-free: SIMD row filters chosen per row by estimated
+// bits, one dynamic-Huffman block per frame, zero runs as distance-1
+// matches; frames where match search clearly wins go to libdeflate. Index8
+// is written as 8-bit gray (index i shows as gray level i, as through the
+// gray ramp palette), Gray16 as 16-bit gray, Bgr24 as RGB and Bgra32 as
+// RGBA. The reader takes any valid PNG.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Pixel layouts in memory, as the imaging library's formats lay them out.
+enum class PngPixels : uint8_t {
+    Index8,  // one palette index per byte, meaning gray level i
+    Gray16,  // one little-endian 16-bit gray sample
+    Bgr24,   // blue, green, red
+    Bgra32,  // blue, green, red, alpha
+};
+
+// Bytes per pixel of a layout.
+constexpr size_t PngBytesPerPixel(PngPixels pixels)
+{
+    switch (pixels) {
+    case PngPixels::Index8: return 1;
+    case PngPixels::Gray16: return 2;
+    case PngPixels::Bgr24: return 3;
+    case PngPixels::Bgra32: return 4;
+    }
+    return 0;
+}
+
+// Rows to encode; row r starts at firstRow + r * stride (stride may be
+// negative). The caller guarantees every addressed byte is readable.
+struct PngSource {
+    uint32_t width;
+    uint32_t height;
+    PngPixels pixels;
+    const uint8_t* firstRow;
+    ptrdiff_t stride;
+};
+
+// Appends one complete PNG datastream (signature through IEND) to `out`.
+// Returns false, with `out` as it was, for a zero-sized image, for sizes a
+// PNG cannot describe and when memory runs out. Thread-safe; each thread
+// keeps its scratch buffers for the next frame.
+bool EncodePng(const PngSource& source, std::vector<uint8_t>& out);
+
+// A decoded image. Rows are `stride` bytes apart, stride a multiple of 4
+// and at least width * PngBytesPerPixel(pixels).
+struct DecodedPng {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    PngPixels pixels = PngPixels::Bgr24;
+    size_t stride = 0;
+    std::vector<uint8_t> rows;
+};
+
+// Decodes any valid PNG datastream. Mapping, by colour type:
+//   gray 1/2/4/8-bit            -> Index8, levels scaled to 0..255
+//   gray 16-bit                 -> Gray16, little-endian
+//   palette 1/2/4/8-bit         -> Index8, the indices as stored
+//   RGB 8/16-bit                -> Bgr24 (16-bit samples keep their high byte)
+//   gray+alpha, RGBA            -> Bgra32 (likewise)
+//   any of the above with tRNS  -> Bgra32, transparency applied
+// Interlaced images are de-interlaced; no gamma or colour-profile
+// correction is applied. Bytes after IEND are ignored. Returns false for
+// bytes that are not a PNG, for CRC and zlib errors, for truncated data, and
+// for images whose rows a signed 32-bit stride cannot address or whose size
+// passes the decoder's limits. Thread-safe.
+bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out);
