@@ -7,10 +7,11 @@
 // byte is copied.
 #include <cstring>
 
+#include "codec/compress.h"
+
 #include "codec/pixel_format.h"
 #include "codes.h"
-#include "driver/handlers.h"
-#include "driver/instance.h"
+#include "format/compress_format.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ bool CopyEncodedBytes(IStream* stream, uint32_t size, uint8_t* output)
     return true;
 }
 
-int32_t EncodeFrame(const ICCOMPRESS& compress, IStream* stream, GpBitmap* bitmap)
+int32_t EncodeFrame(const ICCOMPRESS& compress, const CodecInstance& instance, GpBitmap* bitmap)
 {
     const BITMAPINFOHEADER& input = *compress.lpbiInput;
 
@@ -82,8 +83,9 @@ int32_t EncodeFrame(const ICCOMPRESS& compress, IStream* stream, GpBitmap* bitma
     if (width != static_cast<UINT>(input.biWidth) || height != static_cast<UINT>(input.biHeight))
         return ICERR_ERROR;
 
+    IStream* stream = instance.stream;
     Rewind(stream);
-    if (GdipSaveImageToStream(bitmap, stream, &imagingRuntime.pngEncoderClsid, nullptr) != Ok)
+    if (GdipSaveImageToStream(bitmap, stream, &instance.pngEncoderClsid, nullptr) != Ok)
         return ICERR_ERROR;
 
     // Only this frame's bytes: an earlier, longer frame may still follow them.
@@ -124,7 +126,7 @@ int32_t OnCompress(const ICCOMPRESS* compress, CodecInstance* instance)
     if (bitmap == nullptr)
         return ICERR_ERROR;
 
-    const int32_t result = EncodeFrame(*compress, instance->stream, bitmap);
+    const int32_t result = EncodeFrame(*compress, *instance, bitmap);
     GdipDisposeImage(bitmap);
     return result;
 }

@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/decompress.h"
+
 #include "codes.h"
-#include "driver/handlers.h"
 #include "format/dib.h"
 
 namespace {

@@ -1,8 +1,12 @@
 // The driver's single entry point: every message the video compression
 // manager sends is either answered here with a fixed value or handed to
 // exactly one handler.
+#include "codec/compress.h"
+#include "codec/decompress.h"
 #include "codes.h"
 #include "driver/handlers.h"
+#include "format/compress_format.h"
+#include "format/decompress_format.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "driver/instance.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "codes.h"
@@ -11,6 +12,12 @@
 ImagingRuntime imagingRuntime = {};
 
 namespace {
+
+// Hosts may open and close instances on several threads at once: without
+// this lock two first opens could both start the runtime, or a close could
+// shut it down under an instance another thread is opening. Constant
+// initialisation, so nothing runs when the module loads.
+std::mutex runtimeLock;
 
 constexpr DWORD kStorageMode =
     STGM_DELETEONRELEASE | STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE;
@@ -58,6 +65,7 @@ void ReleaseInstanceObjects(CodecInstance* instance)
 
 void DropOpenCount()
 {
+    std::lock_guard lock(runtimeLock);
     imagingRuntime.openCount -= 1;
     if (imagingRuntime.openCount == 0)
         StopRuntime();
@@ -105,9 +113,13 @@ CodecInstance* OpenInstance(ICOPEN* open)
         return nullptr;
     }
 
-    if (imagingRuntime.openCount == 0)
-        StartRuntime();
-    imagingRuntime.openCount += 1;
+    {
+        std::lock_guard lock(runtimeLock);
+        if (imagingRuntime.openCount == 0)
+            StartRuntime();
+        imagingRuntime.openCount += 1;
+        instance->pngEncoderClsid = imagingRuntime.pngEncoderClsid;
+    }
 
     instance->storage = nullptr;
     instance->stream = nullptr;

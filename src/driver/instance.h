@@ -3,18 +3,13 @@
 
 #include <cstdint>
 
+#include "codec/codec_instance.h"
 #include "platform/platform.h"
 
-// One per accepted DRV_OPEN; its address is the driver id of every later
-// message of that open.
-struct CodecInstance {
-    IStorage* storage;  // temporary compound file, deleted on release
-    IStream* stream;    // "StreamImage" in storage: scratch space for encoded frames
-};
 
 // Process-wide. COM and the imaging library run while openCount > 0; the
-// PNG encoder is looked up at each start. Not locked: the host must not
-// open or close instances on two threads at once.
+// PNG encoder is looked up at each start. Opens and closes change it under
+// a lock, so they may come from several threads at once.
 struct ImagingRuntime {
     ULONG_PTR gdiplusToken;
     int32_t openCount;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "codes.h"
-#include "driver/handlers.h"
+#include "format/compress_format.h"
 #include "format/dib.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // What the codec can decompress and the uncompressed format it proposes.
 #include "codes.h"
-#include "driver/handlers.h"
+#include "format/decompress_format.h"
 #include "format/dib.h"
 
 int32_t OnDecompressQuery(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output)

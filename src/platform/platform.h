@@ -1,10 +1,16 @@
-// The one header through which the codec reaches its platform: the driver
-// records, COM storage and streams, global memory, the imaging library and
-// the message box. Only this folder knows which platform it is built for.
+// The one header through which the codec reaches its platform: the
+// system's services, the imaging operations and the scratch storage. Only
+// this folder knows which platform it is built for.
 #pragma once
 
-#if defined(_WIN32)
-#include "platform/windows/windows_api.h"
+#include "platform/system.h"
+
+// Imaging is served by our own PNG engine, unless the Windows build is
+// configured to use the system's GDI+.
+#if defined(TALVEROX_SYSTEM_GDIPLUS)
+#include "platform/windows/gdiplus_api.h"
 #else
-#include "platform/native/native_api.h"
+#include "platform/imaging/imaging_api.h"
 #endif
+
+#include "platform/storage/storage_api.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 #include "tests/support/driver.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/instance.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 #include "tests/support/driver.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "driver/instance.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 #include "tests/hostile/fenced_memory.h"
 #include "tests/hostile/hostile.h"
 

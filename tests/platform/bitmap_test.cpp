@@ -6,9 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/native/gdiplus_encoders.h"
-#include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/common/com_object.h"
+#include "platform/imaging/encoders.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
@@ -284,7 +285,7 @@ TEST(BitmapStream, UndecodableBytesMakeNoBitmapAndKeepNoReference)
 }
 
 // A stream that cannot seek and hands out a few bytes per read.
-class TrickleStream final : public IStream {
+class TrickleStream final : public StreamBase {
 public:
     explicit TrickleStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/native/gdiplus_encoders.h"
-#include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/imaging/encoders.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

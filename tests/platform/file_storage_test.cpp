@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

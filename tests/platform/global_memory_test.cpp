@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

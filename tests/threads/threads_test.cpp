@@ -8,7 +8,7 @@
 #include <barrier>
 #include <thread>
 
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 #include "tests/support/frames.h"
 
 namespace {

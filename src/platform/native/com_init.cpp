@@ -2,7 +2,7 @@
 // apartment, but callers pair CoInitialize with CoUninitialize and tests
 // check that they do.
 #include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

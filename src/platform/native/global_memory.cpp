@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "platform/native/global_memory.h"
-#include "platform/native/native_state.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
         delete block;
         return nullptr;
     }
-    ++Native().liveBlocks;
+    ++Counters().liveBlocks;
     return handle;
 }
 
@@ -98,14 +98,14 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL handle)
         std::lock_guard lock(registryMutex);
         block = Find(handle);
         if (block == nullptr) {
-            ++Native().badFrees;
+            ++Counters().badFrees;
             return handle;  // failure: the handle comes back
         }
         Registry().erase(handle);
     }
     std::free(block->bytes);
     delete block;
-    --Native().liveBlocks;
+    --Counters().liveBlocks;
     return nullptr;
 }
 

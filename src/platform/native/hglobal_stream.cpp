@@ -6,25 +6,27 @@
 #include <limits>
 #include <new>
 
-#include "platform/native/com_object.h"
+#include "platform/common/com_object.h"
 #include "platform/native/global_memory.h"
-#include "platform/native/native_state.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
-class HGlobalStream final : public IStream {
+class HGlobalStream final : public StreamBase {
 public:
     HGlobalStream(HGLOBAL block, bool deleteOnRelease)
         : block_(block), deleteOnRelease_(deleteOnRelease)
     {
-        ++Native().liveStreams;
+        ++Counters().liveStreams;
     }
+
+    HGLOBAL block() const { return block_; }
 
     ~HGlobalStream()
     {
         if (deleteOnRelease_)
             GlobalFree(block_);
-        --Native().liveStreams;
+        --Counters().liveStreams;
     }
 
     HRESULT QueryInterface(REFIID riid, void** object) override
@@ -129,8 +131,8 @@ HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStrea
     } else if (!IsMoveableGlobalBlock(block)) {
         return E_INVALIDARG;
     }
-    // A block made here has no other owner (there is no way to ask the
-    // stream for it), so the stream frees it whatever the caller asked.
+    // A block made here has no other owner, so the stream frees it
+    // whatever the caller asked.
     auto* made = new (std::nothrow) HGlobalStream(block, deleteOnRelease != FALSE || ownNew);
     if (made == nullptr) {
         if (ownNew)
@@ -138,5 +140,17 @@ HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStrea
         return E_OUTOFMEMORY;
     }
     *stream = made;
+    return S_OK;
+}
+
+HRESULT WINAPI GetHGlobalFromStream(IStream* stream, HGLOBAL* block)
+{
+    if (block == nullptr)
+        return E_INVALIDARG;
+    *block = nullptr;
+    const auto* own = dynamic_cast<const HGlobalStream*>(stream);
+    if (own == nullptr)
+        return E_INVALIDARG;
+    *block = own->block();
     return S_OK;
 }

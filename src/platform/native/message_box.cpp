@@ -2,7 +2,7 @@
 #include <string>
 
 #include "platform/native/native_api.h"
-#include "platform/native/native_test_hooks.h"
+#include "platform/test_hooks.h"
 
 namespace {
 

@@ -64,6 +64,7 @@ struct GUID {
 using CLSID = GUID;
 using IID = GUID;
 using REFIID = const IID&;
+using REFCLSID = const CLSID&;
 
 union LARGE_INTEGER {
     int64_t QuadPart;
@@ -265,8 +266,12 @@ constexpr bool IsEqualGUID(const GUID& a, const GUID& b)
     return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3;
 }
 
-// COM interfaces as abstract classes: the codec calls only the methods
-// declared here, each through the object that owns the reference.
+// COM interfaces as abstract classes with the system's method order. The
+// records only the methods the codec never calls take are left opaque.
+struct STATSTG;
+struct FILETIME;
+struct IEnumSTATSTG;
+using SNB = OLECHAR**;
 struct IUnknown {
     virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
     virtual ULONG AddRef() = 0;
@@ -287,6 +292,14 @@ protected:
 struct IStream : ISequentialStream {
     virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) = 0;
     virtual HRESULT SetSize(ULARGE_INTEGER newSize) = 0;
+    virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
+                           ULARGE_INTEGER* written) = 0;
+    virtual HRESULT Commit(DWORD flags) = 0;
+    virtual HRESULT Revert() = 0;
+    virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) = 0;
+    virtual HRESULT UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) = 0;
+    virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;
+    virtual HRESULT Clone(IStream** copy) = 0;
 
 protected:
     ~IStream() = default;
@@ -295,6 +308,27 @@ protected:
 struct IStorage : IUnknown {
     virtual HRESULT CreateStream(LPCOLESTR name, DWORD mode, DWORD reserved1,
                                  DWORD reserved2, IStream** stream) = 0;
+    virtual HRESULT OpenStream(LPCOLESTR name, void* reserved1, DWORD mode, DWORD reserved2,
+                               IStream** stream) = 0;
+    virtual HRESULT CreateStorage(LPCOLESTR name, DWORD mode, DWORD reserved1, DWORD reserved2,
+                                  IStorage** storage) = 0;
+    virtual HRESULT OpenStorage(LPCOLESTR name, IStorage* priority, DWORD mode, SNB exclude,
+                                DWORD reserved, IStorage** storage) = 0;
+    virtual HRESULT CopyTo(DWORD excludeCount, const IID* exclude, SNB excludeNames,
+                           IStorage* target) = 0;
+    virtual HRESULT MoveElementTo(LPCOLESTR name, IStorage* target, LPCOLESTR newName,
+                                  DWORD flags) = 0;
+    virtual HRESULT Commit(DWORD flags) = 0;
+    virtual HRESULT Revert() = 0;
+    virtual HRESULT EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3,
+                                 IEnumSTATSTG** elements) = 0;
+    virtual HRESULT DestroyElement(LPCOLESTR name) = 0;
+    virtual HRESULT RenameElement(LPCOLESTR oldName, LPCOLESTR newName) = 0;
+    virtual HRESULT SetElementTimes(LPCOLESTR name, const FILETIME* created,
+                                    const FILETIME* accessed, const FILETIME* modified) = 0;
+    virtual HRESULT SetClass(REFCLSID clsid) = 0;
+    virtual HRESULT SetStateBits(DWORD bits, DWORD mask) = 0;
+    virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;
 
 protected:
     ~IStorage() = default;
@@ -302,8 +336,9 @@ protected:
 
 HRESULT WINAPI CoInitialize(LPVOID reserved);
 void WINAPI CoUninitialize();
-HRESULT WINAPI StgCreateDocfile(LPCOLESTR name, DWORD mode, DWORD reserved, IStorage** storage);
 HRESULT WINAPI CreateStreamOnHGlobal(HGLOBAL block, BOOL deleteOnRelease, IStream** stream);
+// The block under a stream that CreateStreamOnHGlobal made.
+HRESULT WINAPI GetHGlobalFromStream(IStream* stream, HGLOBAL* block);
 
 // ---- Global memory ---------------------------------------------------------
 
@@ -316,109 +351,6 @@ LPVOID WINAPI GlobalLock(HGLOBAL block);
 BOOL WINAPI GlobalUnlock(HGLOBAL block);
 HGLOBAL WINAPI GlobalFree(HGLOBAL block);
 SIZE_T WINAPI GlobalSize(HGLOBAL block);
-
-// ---- Imaging (the GDI+ flat interface) ---------------------------------------
-
-enum Status {
-    Ok = 0,
-    GenericError = 1,
-    InvalidParameter = 2,
-    OutOfMemory = 3,
-    ObjectBusy = 4,
-    InsufficientBuffer = 5,
-    NotImplemented = 6,
-    Win32Error = 7,
-    WrongState = 8,
-    Aborted = 9,
-    FileNotFound = 10,
-    ValueOverflow = 11,
-    AccessDenied = 12,
-    UnknownImageFormat = 13,
-};
-using GpStatus = Status;
-
-using PixelFormat = INT;
-constexpr PixelFormat PixelFormatIndexed = 0x00010000;
-constexpr PixelFormat PixelFormatGDI = 0x00020000;
-constexpr PixelFormat PixelFormatAlpha = 0x00040000;
-constexpr PixelFormat PixelFormatCanonical = 0x00200000;
-constexpr PixelFormat PixelFormatExtended = 0x00100000;
-constexpr PixelFormat PixelFormat8bppIndexed = 0x00030803;
-constexpr PixelFormat PixelFormat16bppGrayScale = 0x00101004;
-constexpr PixelFormat PixelFormat24bppRGB = 0x00021808;
-constexpr PixelFormat PixelFormat32bppARGB = 0x0026200A;
-
-constexpr UINT ImageLockModeRead = 0x0001;
-constexpr UINT ImageLockModeWrite = 0x0002;
-
-using DebugEventProc = void (*)(int level, char* message);
-
-struct GdiplusStartupInput {
-    UINT32 GdiplusVersion;
-    DebugEventProc DebugEventCallback;
-    BOOL SuppressBackgroundThread;
-    BOOL SuppressExternalCodecs;
-};
-struct GdiplusStartupOutput;
-
-struct ImageCodecInfo {
-    CLSID Clsid;
-    GUID FormatID;
-    const WCHAR* CodecName;
-    const WCHAR* DllName;
-    const WCHAR* FormatDescription;
-    const WCHAR* FilenameExtension;
-    const WCHAR* MimeType;
-    DWORD Flags;
-    DWORD Version;
-    DWORD SigCount;
-    DWORD SigSize;
-    const BYTE* SigPattern;
-    const BYTE* SigMask;
-};
-
-struct GpRect {
-    INT X;
-    INT Y;
-    INT Width;
-    INT Height;
-};
-
-struct BitmapData {
-    UINT Width;
-    UINT Height;
-    INT Stride;
-    INT PixelFormat;
-    void* Scan0;
-    UINT_PTR Reserved;
-};
-
-struct EncoderParameters;
-
-// Opaque handles; a bitmap is an image, as in the platform library.
-class GpImage {
-public:
-    virtual ~GpImage() = default;
-};
-class GpBitmap : public GpImage {};
-
-Status WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
-                             GdiplusStartupOutput* output);
-void WINAPI GdiplusShutdown(ULONG_PTR token);
-GpStatus WINAPI GdipGetImageEncodersSize(UINT* count, UINT* size);
-GpStatus WINAPI GdipGetImageEncoders(UINT count, UINT size, ImageCodecInfo* encoders);
-GpStatus WINAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, PixelFormat format,
-                                          BYTE* scan0, GpBitmap** bitmap);
-GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap);
-GpStatus WINAPI GdipGetImageWidth(GpImage* image, UINT* width);
-GpStatus WINAPI GdipGetImageHeight(GpImage* image, UINT* height);
-GpStatus WINAPI GdipGetImagePixelFormat(GpImage* image, PixelFormat* format);
-GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* encoder,
-                                      const EncoderParameters* parameters);
-GpStatus WINAPI GdipBitmapLockBits(GpBitmap* bitmap, const GpRect* rect, UINT flags,
-                                   PixelFormat format, BitmapData* locked);
-GpStatus WINAPI GdipBitmapUnlockBits(GpBitmap* bitmap, BitmapData* locked);
-GpStatus WINAPI GdipDisposeImage(GpImage* image);
 
 // ---- Layouts a Windows x64 host relies on ----------------------------------
 
@@ -443,6 +375,4 @@ static_assert(offsetof(ICCOMPRESS, lpInput) == 32);
 static_assert(offsetof(ICCOMPRESS, lFrameNum) == 56);
 static_assert(offsetof(ICCOMPRESS, lpbiPrev) == 72 && sizeof(ICCOMPRESS) == 88);
 static_assert(offsetof(ICDECOMPRESS, lpOutput) == 32 && sizeof(ICDECOMPRESS) == 48);
-static_assert(offsetof(BitmapData, Scan0) == 16 && sizeof(BitmapData) == 32);
-static_assert(offsetof(ImageCodecInfo, MimeType) == 64 && sizeof(ImageCodecInfo) == 104);
 #endif

@@ -1,4 +1,4 @@
-// The platform names the codec uses, taken from the Windows SDK headers
+// The system's names the codec uses, taken from the Windows SDK headers
 // (mingw-w64's or Microsoft's). The native stand-in declares the same names
 // with the same layouts, so the codec compiles unchanged against either.
 #pragma once
@@ -6,12 +6,15 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The scratch storage is ours (storage/storage_api.h): keep the system's
+// declaration of the same name out of the way.
+#define StgCreateDocfile SystemStgCreateDocfile
 #include <windows.h>
 #include <mmsystem.h>
 #include <vfw.h>
 #include <objbase.h>
 #include <objidl.h>
-#include <gdiplus.h>
+#undef StgCreateDocfile
 
 #include <cstddef>
 #include <cstdint>
@@ -38,12 +41,6 @@
 #undef ICERR_BADIMAGESIZE
 #undef ICERR_CUSTOM
 
-// The GDI+ headers keep their types in Gdiplus and the flat functions in
-// Gdiplus::DllExports; the codec calls them unqualified, as the flat C
-// interface names them.
-using namespace Gdiplus;
-using namespace Gdiplus::DllExports;
-
 // Exports are named in talverox.def, which also maps away the __stdcall
 // decoration of the 32-bit build.
 #define CODEC_EXPORT extern "C"
@@ -63,8 +60,3 @@ static_assert(offsetof(ICINFO, szName) == 24);
 static_assert(offsetof(ICINFO, szDescription) == 56);
 static_assert(offsetof(ICINFO, szDriver) == 312);
 static_assert(sizeof(GUID) == 16);
-static_assert(sizeof(GpRect) == 16);
-static_assert(PixelFormat8bppIndexed == 0x00030803);
-static_assert(PixelFormat16bppGrayScale == 0x00101004);
-static_assert(PixelFormat24bppRGB == 0x00021808);
-static_assert(PixelFormat32bppARGB == 0x0026200A);

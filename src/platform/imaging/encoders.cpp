@@ -4,8 +4,8 @@
 // the array, and the byte size covers them all.
 #include <cstring>
 
-#include "platform/native/gdiplus_encoders.h"
-#include "platform/native/native_state.h"
+#include "platform/imaging/encoders.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
@@ -75,10 +75,10 @@ UINT ListBytes()
 
 GpStatus WINAPI GdipGetImageEncodersSize(UINT* count, UINT* size)
 {
-    ++Native().encoderSizeQueries;
+    ++Counters().encoderSizeQueries;
     if (count == nullptr || size == nullptr)
         return InvalidParameter;
-    const bool empty = Native().encoderListEmpty;
+    const bool empty = Counters().encoderListEmpty;
     *count = empty ? 0 : kEntryCount;
     *size = empty ? 0 : ListBytes();
     return Ok;
@@ -86,8 +86,8 @@ GpStatus WINAPI GdipGetImageEncodersSize(UINT* count, UINT* size)
 
 GpStatus WINAPI GdipGetImageEncoders(UINT count, UINT size, ImageCodecInfo* encoders)
 {
-    ++Native().encoderListQueries;
-    const bool empty = Native().encoderListEmpty;
+    ++Counters().encoderListQueries;
+    const bool empty = Counters().encoderListEmpty;
     if (count != (empty ? 0 : kEntryCount) || size != (empty ? 0 : ListBytes()))
         return GenericError;
     if (empty)

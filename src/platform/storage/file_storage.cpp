@@ -5,11 +5,11 @@
 #include <new>
 #include <unordered_map>
 
-#include "platform/native/com_object.h"
-#include "platform/native/file_stream.h"
-#include "platform/native/native_state.h"
-#include "platform/native/native_test_hooks.h"
-#include "platform/native/scratch_file.h"
+#include "platform/common/com_object.h"
+#include "platform/storage/file_stream.h"
+#include "platform/common/platform_state.h"
+#include "platform/test_hooks.h"
+#include "platform/storage/scratch_file.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ public:
     FileStorage(std::shared_ptr<ScratchFile> file, bool deleteOnRelease)
         : file_(std::move(file)), deleteOnRelease_(deleteOnRelease)
     {
-        ++Native().liveStorages;
+        ++Counters().liveStorages;
     }
 
     ~FileStorage()
@@ -43,20 +43,20 @@ public:
         // A stream still alive keeps the descriptor; the name goes now.
         if (deleteOnRelease_)
             file_->Unlink();
-        --Native().liveStorages;
+        --Counters().liveStorages;
     }
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
     {
         static const IID* const ids[] = {&IID_IStorage};
         return ComQuery(this, riid, object, ids);
     }
-    ULONG AddRef() override { return refs_.Add(); }
-    ULONG Release() override { return refs_.Drop(this); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
+    ULONG STDMETHODCALLTYPE Release() override { return refs_.Drop(this); }
 
     // One stream per storage: the file holds its bytes from offset 0.
-    HRESULT CreateStream(LPCOLESTR name, DWORD mode, DWORD reserved1, DWORD reserved2,
-                         IStream** stream) override
+    HRESULT STDMETHODCALLTYPE CreateStream(LPCOLESTR name, DWORD mode, DWORD reserved1,
+                                           DWORD reserved2, IStream** stream) override
     {
         if (stream == nullptr)
             return STG_E_INVALIDPOINTER;
@@ -68,7 +68,7 @@ public:
         if ((mode & kShareMask) != STGM_SHARE_EXCLUSIVE || (mode & kAccessMask) == STGM_READ ||
             (mode & kAccessMask) == kAccessMask)
             return STG_E_INVALIDFLAG;
-        if (Native().failNextCreateStream.exchange(false))
+        if (Counters().failNextCreateStream.exchange(false))
             return STG_E_MEDIUMFULL;
         if (streamMade_)
             return STG_E_FILEALREADYEXISTS;
@@ -80,7 +80,53 @@ public:
         return S_OK;
     }
 
+    // The rest of IStorage: one unnamed stream has no elements to open,
+    // move or enumerate, and nothing to commit.
+    HRESULT STDMETHODCALLTYPE OpenStream(LPCOLESTR, void*, DWORD, DWORD, IStream** stream) override
+    {
+        return Refuse(stream);
+    }
+    HRESULT STDMETHODCALLTYPE CreateStorage(LPCOLESTR, DWORD, DWORD, DWORD,
+                                            IStorage** storage) override
+    {
+        return Refuse(storage);
+    }
+    HRESULT STDMETHODCALLTYPE OpenStorage(LPCOLESTR, IStorage*, DWORD, SNB, DWORD,
+                                          IStorage** storage) override
+    {
+        return Refuse(storage);
+    }
+    HRESULT STDMETHODCALLTYPE CopyTo(DWORD, const IID*, SNB, IStorage*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE MoveElementTo(LPCOLESTR, IStorage*, LPCOLESTR, DWORD) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnumElements(DWORD, void*, DWORD, IEnumSTATSTG** elements) override
+    {
+        return Refuse(elements);
+    }
+    HRESULT STDMETHODCALLTYPE DestroyElement(LPCOLESTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RenameElement(LPCOLESTR, LPCOLESTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetElementTimes(LPCOLESTR, const FILETIME*, const FILETIME*,
+                                              const FILETIME*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetClass(REFCLSID) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetStateBits(DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+
 private:
+    template <class T>
+    static HRESULT Refuse(T** out)
+    {
+        if (out != nullptr)
+            *out = nullptr;
+        return E_NOTIMPL;
+    }
+
     ComRefCount<FileStorage> refs_;
     std::shared_ptr<ScratchFile> file_;
     bool deleteOnRelease_;
@@ -102,7 +148,7 @@ HRESULT WINAPI StgCreateDocfile(LPCOLESTR name, DWORD mode, DWORD reserved, ISto
         return STG_E_INVALIDFUNCTION;
     if ((mode & kAccessMask) != STGM_READWRITE || (mode & kShareMask) != STGM_SHARE_EXCLUSIVE)
         return STG_E_INVALIDFLAG;
-    if (Native().failNextStorage.exchange(false))
+    if (Counters().failNextStorage.exchange(false))
         return STG_E_MEDIUMFULL;
     try {
         std::shared_ptr<ScratchFile> file = ScratchFile::CreateTemporary();

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/native/native_api.h"
+#include "platform/platform.h"
 
 // Message boxes shown so far, and the last one's caption and text.
 int NativeMessageBoxShownCount();

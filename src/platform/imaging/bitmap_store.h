@@ -7,14 +7,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/native/native_api.h"
+#include "platform/platform.h"
 #include "platform/png/png.h"
 
-struct NativeBitmap final : GpBitmap {
-    NativeBitmap();
-    ~NativeBitmap() override;
-    NativeBitmap(const NativeBitmap&) = delete;
-    NativeBitmap& operator=(const NativeBitmap&) = delete;
+struct ImagingBitmap final : GpBitmap {
+    ImagingBitmap();
+    ~ImagingBitmap() override;
+    ImagingBitmap(const ImagingBitmap&) = delete;
+    ImagingBitmap& operator=(const ImagingBitmap&) = delete;
 
     uint32_t width = 0;
     uint32_t height = 0;
@@ -35,11 +35,11 @@ struct NativeBitmap final : GpBitmap {
 
 // Registers a new bitmap so that handles can be checked; the registry owns
 // it until DisposeBitmap. Returns false (and deletes it) when out of memory.
-bool RegisterBitmap(NativeBitmap* bitmap);
+bool RegisterBitmap(ImagingBitmap* bitmap);
 
 // The bitmap behind a handle, or null for a handle that is not a live
 // bitmap (never made, or disposed).
-NativeBitmap* FindBitmap(GpImage* image);
+ImagingBitmap* FindBitmap(GpImage* image);
 
 // Unregisters and deletes; false for a handle that is not a live bitmap.
 bool DisposeBitmap(GpImage* image);

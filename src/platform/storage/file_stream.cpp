@@ -1,16 +1,12 @@
-#include "platform/native/file_stream.h"
-
-#include <errno.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/storage/file_stream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "platform/native/com_object.h"
-#include "platform/native/native_state.h"
+#include "platform/common/com_object.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
@@ -18,36 +14,33 @@ constexpr size_t kBufferSize = 64 * 1024;
 // File offsets are signed 64-bit.
 constexpr uint64_t kMaxPosition = std::numeric_limits<int64_t>::max();
 
-HRESULT WriteFault() { return errno == ENOSPC ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT; }
-
 // The buffer holds either a clean copy of file bytes [start, start + length)
 // or bytes written there and not yet in the file (dirty).
-class FileStream final : public IStream {
+class FileStream final : public StreamBase {
 public:
     explicit FileStream(std::shared_ptr<ScratchFile> file)
         : file_(std::move(file)), buffer_(new uint8_t[kBufferSize])
     {
-        struct stat info {};
-        if (fstat(file_->fd(), &info) == 0)
-            size_ = static_cast<uint64_t>(info.st_size);
-        ++Native().liveStreams;
+        if (!file_->Size(&size_))
+            size_ = 0;
+        ++Counters().liveStreams;
     }
 
     ~FileStream()
     {
         Flush();  // nothing can report a failure now
-        --Native().liveStreams;
+        --Counters().liveStreams;
     }
 
-    HRESULT QueryInterface(REFIID riid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
     {
         static const IID* const ids[] = {&IID_ISequentialStream, &IID_IStream};
         return ComQuery(this, riid, object, ids);
     }
-    ULONG AddRef() override { return refs_.Add(); }
-    ULONG Release() override { return refs_.Drop(this); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return refs_.Add(); }
+    ULONG STDMETHODCALLTYPE Release() override { return refs_.Drop(this); }
 
-    HRESULT Read(void* buffer, ULONG count, ULONG* read) override
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override
     {
         if (read != nullptr)
             *read = 0;
@@ -70,11 +63,9 @@ public:
             // Large reads bypass the buffer; small ones refill it.
             uint8_t* target = want >= kBufferSize ? out + done : buffer_.get();
             size_t ask = want >= kBufferSize ? want : kBufferSize;
-            ssize_t got = pread(file_->fd(), target, ask, static_cast<off_t>(position_));
-            ++Native().fileReadCalls;
+            const int64_t got = file_->ReadAt(position_, target, ask);
+            ++Counters().fileReadCalls;
             if (got < 0) {
-                if (errno == EINTR)
-                    continue;
                 if (read != nullptr)
                     *read = done;
                 return STG_E_READFAULT;
@@ -94,7 +85,7 @@ public:
         return S_OK;
     }
 
-    HRESULT Write(const void* buffer, ULONG count, ULONG* written) override
+    HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) override
     {
         if (written != nullptr)
             *written = 0;
@@ -134,7 +125,7 @@ public:
         return S_OK;
     }
 
-    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
     {
         int64_t base;
         switch (origin) {
@@ -152,15 +143,15 @@ public:
         return S_OK;
     }
 
-    HRESULT SetSize(ULARGE_INTEGER newSize) override
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override
     {
         if (newSize.QuadPart > kMaxPosition)
             return STG_E_MEDIUMFULL;
         HRESULT flushed = Flush();
         if (FAILED(flushed))
             return flushed;
-        if (ftruncate(file_->fd(), static_cast<off_t>(newSize.QuadPart)) != 0)
-            return WriteFault();
+        if (!file_->Resize(newSize.QuadPart))
+            return STG_E_WRITEFAULT;
         length_ = 0;
         size_ = newSize.QuadPart;
         return S_OK;
@@ -170,11 +161,9 @@ private:
     HRESULT WriteAt(uint64_t at, const uint8_t* bytes, size_t count)
     {
         while (count != 0) {
-            ssize_t put = pwrite(file_->fd(), bytes, count, static_cast<off_t>(at));
-            if (put < 0 && errno == EINTR)
-                continue;
+            const int64_t put = file_->WriteAt(at, bytes, count);
             if (put <= 0)
-                return WriteFault();
+                return STG_E_WRITEFAULT;
             bytes += put;
             count -= static_cast<size_t>(put);
             at += static_cast<uint64_t>(put);

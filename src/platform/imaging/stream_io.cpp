@@ -1,13 +1,13 @@
 // Encoding a bitmap into a stream and decoding one from a stream, both
-// through the PNG writer and reader of png_codec.h.
+// through the PNG engine.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
 
-#include "platform/native/gdiplus_encoders.h"
-#include "platform/native/native_bitmap.h"
+#include "platform/imaging/encoders.h"
+#include "platform/imaging/bitmap_store.h"
 #include "platform/png/png.h"
 
 namespace {
@@ -68,12 +68,39 @@ bool ReadRest(IStream* stream, std::vector<uint8_t>& bytes)
     }
 }
 
+// A memory stream's bytes are decoded where they lie, from the stream's
+// position to its end, without a copy. False when the stream is not over
+// a global block; then the bytes are read out instead.
+bool DecodeInPlace(IStream* stream, DecodedPng& decoded, bool* ok)
+{
+    HGLOBAL block = nullptr;
+    if (FAILED(GetHGlobalFromStream(stream, &block)) || block == nullptr)
+        return false;
+    ULARGE_INTEGER here{}, end{};
+    LARGE_INTEGER zero{};
+    if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &here)) ||
+        FAILED(stream->Seek(zero, STREAM_SEEK_END, &end)))
+        return false;
+    LARGE_INTEGER back{};
+    back.QuadPart = static_cast<int64_t>(here.QuadPart);
+    stream->Seek(back, STREAM_SEEK_SET, nullptr);
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+    if (bytes == nullptr)
+        return false;
+    // The stream's size never passes its block's, but trust neither alone.
+    const uint64_t size = std::min<uint64_t>(end.QuadPart, GlobalSize(block));
+    *ok = here.QuadPart < size &&
+          DecodePng(bytes + here.QuadPart, static_cast<size_t>(size - here.QuadPart), decoded);
+    GlobalUnlock(block);
+    return true;
+}
+
 }  // namespace
 
 GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* encoder,
                                       const EncoderParameters*)
 {
-    NativeBitmap* bitmap = FindBitmap(image);
+    ImagingBitmap* bitmap = FindBitmap(image);
     if (bitmap == nullptr || stream == nullptr || encoder == nullptr)
         return InvalidParameter;
     if (!IsEqualGUID(*encoder, kPngEncoderClsid))
@@ -100,13 +127,17 @@ GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap
     if (stream == nullptr)
         return InvalidParameter;
     try {
-        std::vector<uint8_t> bytes;
-        if (!ReadRest(stream, bytes))
-            return Win32Error;
         DecodedPng decoded;
-        if (!DecodePng(bytes.data(), bytes.size(), decoded))
+        bool ok = false;
+        if (!DecodeInPlace(stream, decoded, &ok)) {
+            std::vector<uint8_t> bytes;
+            if (!ReadRest(stream, bytes))
+                return Win32Error;
+            ok = DecodePng(bytes.data(), bytes.size(), decoded);
+        }
+        if (!ok)
             return UnknownImageFormat;
-        auto* made = new NativeBitmap;
+        auto* made = new ImagingBitmap;
         made->width = decoded.width;
         made->height = decoded.height;
         made->pixels = decoded.pixels;

@@ -1,9 +1,9 @@
-#include "platform/native/native_bitmap.h"
+#include "platform/imaging/bitmap_store.h"
 
 #include <mutex>
 #include <unordered_set>
 
-#include "platform/native/native_state.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
@@ -17,16 +17,16 @@ std::unordered_set<GpImage*>& Registry()
 
 }  // namespace
 
-NativeBitmap::NativeBitmap() { ++Native().liveBitmaps; }
+ImagingBitmap::ImagingBitmap() { ++Counters().liveBitmaps; }
 
-NativeBitmap::~NativeBitmap()
+ImagingBitmap::~ImagingBitmap()
 {
     if (source != nullptr)
         source->Release();
-    --Native().liveBitmaps;
+    --Counters().liveBitmaps;
 }
 
-bool RegisterBitmap(NativeBitmap* bitmap)
+bool RegisterBitmap(ImagingBitmap* bitmap)
 {
     try {
         std::lock_guard lock(registryMutex);
@@ -38,10 +38,10 @@ bool RegisterBitmap(NativeBitmap* bitmap)
     }
 }
 
-NativeBitmap* FindBitmap(GpImage* image)
+ImagingBitmap* FindBitmap(GpImage* image)
 {
     std::lock_guard lock(registryMutex);
-    return Registry().count(image) != 0 ? static_cast<NativeBitmap*>(image) : nullptr;
+    return Registry().count(image) != 0 ? static_cast<ImagingBitmap*>(image) : nullptr;
 }
 
 bool DisposeBitmap(GpImage* image)
@@ -51,7 +51,7 @@ bool DisposeBitmap(GpImage* image)
         if (Registry().erase(image) == 0)
             return false;
     }
-    delete static_cast<NativeBitmap*>(image);
+    delete static_cast<ImagingBitmap*>(image);
     return true;
 }
 

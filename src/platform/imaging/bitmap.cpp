@@ -4,7 +4,7 @@
 #include <limits>
 #include <new>
 
-#include "platform/native/native_bitmap.h"
+#include "platform/imaging/bitmap_store.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ GpStatus WINAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, Pix
     if (magnitude * uint64_t(height - 1) + rowBytes >
         uint64_t(std::numeric_limits<ptrdiff_t>::max()))
         return InvalidParameter;
-    auto* made = new (std::nothrow) NativeBitmap;
+    auto* made = new (std::nothrow) ImagingBitmap;
     if (made == nullptr)
         return OutOfMemory;
     made->width = uint32_t(width);
@@ -48,7 +48,7 @@ GpStatus WINAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, Pix
 
 GpStatus WINAPI GdipGetImageWidth(GpImage* image, UINT* width)
 {
-    NativeBitmap* bitmap = FindBitmap(image);
+    ImagingBitmap* bitmap = FindBitmap(image);
     if (bitmap == nullptr || width == nullptr)
         return InvalidParameter;
     *width = bitmap->width;
@@ -57,7 +57,7 @@ GpStatus WINAPI GdipGetImageWidth(GpImage* image, UINT* width)
 
 GpStatus WINAPI GdipGetImageHeight(GpImage* image, UINT* height)
 {
-    NativeBitmap* bitmap = FindBitmap(image);
+    ImagingBitmap* bitmap = FindBitmap(image);
     if (bitmap == nullptr || height == nullptr)
         return InvalidParameter;
     *height = bitmap->height;
@@ -66,7 +66,7 @@ GpStatus WINAPI GdipGetImageHeight(GpImage* image, UINT* height)
 
 GpStatus WINAPI GdipGetImagePixelFormat(GpImage* image, PixelFormat* format)
 {
-    NativeBitmap* bitmap = FindBitmap(image);
+    ImagingBitmap* bitmap = FindBitmap(image);
     if (bitmap == nullptr || format == nullptr)
         return InvalidParameter;
     *format = bitmap->format;
@@ -79,7 +79,7 @@ GpStatus WINAPI GdipGetImagePixelFormat(GpImage* image, PixelFormat* format)
 GpStatus WINAPI GdipBitmapLockBits(GpBitmap* handle, const GpRect* rect, UINT flags,
                                    PixelFormat format, BitmapData* locked)
 {
-    NativeBitmap* bitmap = FindBitmap(handle);
+    ImagingBitmap* bitmap = FindBitmap(handle);
     if (bitmap == nullptr || locked == nullptr || (flags & kLockModes) == 0 ||
         (flags & ~kLockModes) != 0)
         return InvalidParameter;
@@ -131,7 +131,7 @@ GpStatus WINAPI GdipBitmapLockBits(GpBitmap* handle, const GpRect* rect, UINT fl
 
 GpStatus WINAPI GdipBitmapUnlockBits(GpBitmap* handle, BitmapData* locked)
 {
-    NativeBitmap* bitmap = FindBitmap(handle);
+    ImagingBitmap* bitmap = FindBitmap(handle);
     if (bitmap == nullptr || locked == nullptr)
         return InvalidParameter;
     if (!bitmap->locked)

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-struct NativeState {
+struct PlatformState {
     // Imaging
     std::atomic<int> startups{0};
     std::atomic<int> shutdowns{0};
@@ -25,4 +25,4 @@ struct NativeState {
     std::atomic<int> badFrees{0};
 };
 
-NativeState& Native();
+PlatformState& Counters();

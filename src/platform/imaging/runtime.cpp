@@ -4,8 +4,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/native/native_api.h"
-#include "platform/native/native_state.h"
+#include "platform/platform.h"
+#include "platform/common/platform_state.h"
 
 namespace {
 
@@ -32,15 +32,15 @@ Status WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
     } catch (...) {
         return OutOfMemory;
     }
-    ++Native().startups;
-    ++Native().liveTokens;
+    ++Counters().startups;
+    ++Counters().liveTokens;
     return Ok;
 }
 
 void WINAPI GdiplusShutdown(ULONG_PTR token)
 {
-    ++Native().shutdowns;
+    ++Counters().shutdowns;
     std::lock_guard lock(tokensMutex);
     if (liveTokens.erase(token) != 0)
-        --Native().liveTokens;
+        --Counters().liveTokens;
 }

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "platform/native/native_api.h"
-#include "platform/native/scratch_file.h"
+#include "platform/platform.h"
+#include "platform/storage/scratch_file.h"
 
 // A new stream over the whole of `file`, positioned at 0, with one
 // reference. Null when memory runs out.
