@@ -9,7 +9,13 @@
 # the Debian source packages that scripts/setup unpacks, and zlib is
 # Debian's static mingw-w64 build (libz-mingw-w64-dev).
 
-set(TALVEROX_THIRD_PARTY_DIR "${PROJECT_SOURCE_DIR}/build/third_party" CACHE PATH
+# scripts/setup honours the same name in the environment.
+if(DEFINED ENV{TALVEROX_THIRD_PARTY_DIR})
+    set(third_party_default "$ENV{TALVEROX_THIRD_PARTY_DIR}")
+else()
+    set(third_party_default "${PROJECT_SOURCE_DIR}/build/third_party")
+endif()
+set(TALVEROX_THIRD_PARTY_DIR "${third_party_default}" CACHE PATH
     "Folder holding the unpacked libdeflate and libspng source packages (Windows builds)")
 
 if(NOT WIN32)
