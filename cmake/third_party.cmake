@@ -92,7 +92,9 @@ endif()
 
 # libspng is one source file. SPNG_STATIC keeps dllimport out of its header
 # for us as for itself. Its SSE2 filters are left to 64-bit builds, where
-# SSE2 is the baseline; the 32-bit DLL assumes no more than the i686 target.
+# SSE2 is the baseline: on 32 bits they would need SSE2 of every user's CPU,
+# and unlike libdeflate's entry points libspng's do not realign the 4-byte
+# stack that 32-bit Windows callers may pass.
 add_library(talverox_spng STATIC ${spng_dir}/spng/spng.c)
 target_include_directories(talverox_spng PUBLIC ${spng_dir}/spng ${TALVEROX_MINGW_ZLIB_INCLUDE_DIR})
 target_compile_definitions(talverox_spng PUBLIC SPNG_STATIC)

@@ -7,9 +7,9 @@ set -u
 objdump=$1
 program=$2
 shift 2
-allowed=" $(echo "$*" | tr 'A-Z' 'a-z') "
+allowed=" $(echo "$*" | tr '[:upper:]' '[:lower:]') "
 headers=$("$objdump" -p "$program") || { echo "cannot read $program" >&2; exit 1; }
-imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr 'A-Z' 'a-z' | sort -u)
+imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr '[:upper:]' '[:lower:]' | sort -u)
 [ -n "$imports" ] || { echo "FAIL: no import table found" >&2; exit 1; }
 status=0
 for name in $imports; do
