@@ -1,7 +1,9 @@
 # Shared part of the mingw-w64 toolchain files; TALVEROX_MINGW_TRIPLE names
 # the target.
-set(CMAKE_C_COMPILER ${TALVEROX_MINGW_TRIPLE}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${TALVEROX_MINGW_TRIPLE}-g++-win32)
+# The posix-thread variant, for std::thread and std::mutex; its threading
+# library is linked statically like the rest of the runtime.
+set(CMAKE_C_COMPILER ${TALVEROX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TALVEROX_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TALVEROX_MINGW_TRIPLE}-windres)
 set(CMAKE_OBJDUMP ${TALVEROX_MINGW_TRIPLE}-objdump)
 

@@ -42,7 +42,10 @@ constexpr size_t W = 32;
 FASTPNG_ATTR inline uint64_t HorizontalSum(__m256i v)
 {
     const __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    return static_cast<uint64_t>(_mm_cvtsi128_si64(s) + _mm_extract_epi64(s, 1));
+    // Through memory: the 64-bit lane moves do not exist in 32-bit mode.
+    uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), s);
+    return lanes[0] + lanes[1];
 }
 
 #include "platform/png/x86_rows.inc"

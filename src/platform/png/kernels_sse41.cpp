@@ -35,7 +35,15 @@ constexpr size_t W = 16;
 #define SRLI16 _mm_srli_epi16
 #define ADD64 _mm_add_epi64
 #define SAD(v) _mm_sad_epu8(v, _mm_setzero_si128())
-#define HSUM64(v) static_cast<uint64_t>(_mm_cvtsi128_si64(v) + _mm_extract_epi64(v, 1))
+#define HSUM64(v) HorizontalSum(v)
+
+// Through memory: the 64-bit lane moves do not exist in 32-bit mode.
+FASTPNG_ATTR inline uint64_t HorizontalSum(__m128i v)
+{
+    uint64_t lanes[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), v);
+    return lanes[0] + lanes[1];
+}
 
 #include "platform/png/x86_rows.inc"
 

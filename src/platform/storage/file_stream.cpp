@@ -101,7 +101,7 @@ public:
             // Extends or overwrites what is already buffered.
             size_t at = static_cast<size_t>(position_ - start_);
             std::memcpy(buffer_.get() + at, in, count);
-            length_ = std::max(length_, at + count);
+            length_ = std::max(length_, at + size_t{count});
         } else {
             HRESULT flushed = Flush();
             if (FAILED(flushed))

@@ -42,8 +42,14 @@
 #undef ICERR_CUSTOM
 
 // Exports are named in talverox.def, which also maps away the __stdcall
-// decoration of the 32-bit build.
+// decoration of the 32-bit build. 32-bit callers may enter with the stack
+// aligned to only 4 bytes, while our SSE and AVX code assumes 16: realign
+// on entry.
+#if defined(__i386__)
+#define CODEC_EXPORT extern "C" __attribute__((force_align_arg_pointer))
+#else
 #define CODEC_EXPORT extern "C"
+#endif
 
 // ---- Layouts the codec and its hosts rely on --------------------------------
 
