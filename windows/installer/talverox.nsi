@@ -50,6 +50,8 @@ UninstPage instfiles
 ; where a silent install leaves them.
 Var log
 Var notes
+Var created64
+Var created32
 
 !macro Note text
     DetailPrint "${text}"
@@ -75,7 +77,17 @@ Var notes
 ; Registers the codec in one registry view, unless vidc.MPNG there already
 ; names another codec's DLL: that codec stays as its owner installed it.
 !macro Register view
+    ; Whether this install (or the one it upgrades) made the Drivers32 key,
+    ; as happens in a fresh Wine prefix: only then may the uninstaller take
+    ; the key away, and only when it is empty again.
+    SetRegView 64
+    ReadRegDWORD $created${view} HKLM "${UNINSTALL_KEY}" "CreatedDrivers32Key${view}"
     SetRegView ${view}
+    ClearErrors
+    EnumRegKey $0 HKLM "${DRIVERS32}" 0
+    ${If} ${Errors}
+        StrCpy $created${view} 1
+    ${EndIf}
     ReadRegStr $0 HKLM "${DRIVERS32}" "${CODEC}"
     ${If} $0 == ""
     ${OrIf} $0 == "${DLL}"
@@ -116,6 +128,12 @@ Section "Codec"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ${If} $created64 == 1
+        WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedDrivers32Key64" 1
+    ${EndIf}
+    ${If} $created32 == 1
+        WriteRegDWORD HKLM "${UNINSTALL_KEY}" "CreatedDrivers32Key32" 1
+    ${EndIf}
     ; The section's size in KiB: both DLLs, as makensis counted them.
     SectionGetSize 0 $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
@@ -136,19 +154,22 @@ SectionEnd
 ; Takes away the DLLs and the values the installer wrote. A vidc.MPNG value
 ; that names another DLL belongs to another codec and stays.
 !macro Unregister view
+    SetRegView 64
+    ReadRegDWORD $1 HKLM "${UNINSTALL_KEY}" "CreatedDrivers32Key${view}"
     SetRegView ${view}
     ReadRegStr $0 HKLM "${DRIVERS32}" "${CODEC}"
     ${If} $0 == "${DLL}"
         DeleteRegValue HKLM "${DRIVERS32}" "${CODEC}"
     ${EndIf}
-    ; Windows always has drivers here; the key is empty only where writing
-    ; the value created it (a fresh Wine prefix's 32-bit view). Checked by
-    ; hand: /ifempty alone looks at subkeys, not values.
-    EnumRegValue $1 HKLM "${DRIVERS32}" 0
-    EnumRegKey $2 HKLM "${DRIVERS32}" 0
-    ${If} $1 == ""
-    ${AndIf} $2 == ""
-        DeleteRegKey /ifempty HKLM "${DRIVERS32}"
+    ; The key goes only if the install made it and nothing else has been
+    ; put in it since. /ifempty alone looks at subkeys, not values.
+    ${If} $1 == 1
+        EnumRegValue $1 HKLM "${DRIVERS32}" 0
+        EnumRegKey $2 HKLM "${DRIVERS32}" 0
+        ${If} $1 == ""
+        ${AndIf} $2 == ""
+            DeleteRegKey /ifempty HKLM "${DRIVERS32}"
+        ${EndIf}
     ${EndIf}
 !macroend
 
