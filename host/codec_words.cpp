@@ -67,7 +67,7 @@ std::string RefusalWords(uint32_t message, const BITMAPINFOHEADER& format, intpt
             advice = "; use --depth 24";
         break;
     case ICM_COMPRESS:
-        what = "the codec could not compress a " + described + " frame";
+        what = "the codec could not compress the " + described + " stream";
         break;
     case ICM_DECOMPRESS_QUERY:
     case ICM_DECOMPRESS_GET_FORMAT:
@@ -81,7 +81,7 @@ std::string RefusalWords(uint32_t message, const BITMAPINFOHEADER& format, intpt
             what = "the codec cannot decompress " + described + " frames";
         break;
     case ICM_DECOMPRESS:
-        what = "the codec could not decompress a " + described + " frame";
+        what = "the codec could not decompress the " + described + " stream";
         advice = "; the frame is damaged or is not a PNG";
         break;
     default:
