@@ -64,8 +64,10 @@ int RunEncode(const std::vector<std::string>& args)
 
     // libavformat reads standard input as "pipe:0", not "-".
     VideoInput input(IsStandardStream(inputPath) ? "pipe:0" : inputPath);
-    OutputFile output(outputPath);
+    // From here a signal ends the run through its normal finish, so the
+    // temporary file never outlives it.
     CatchInterrupts();
+    OutputFile output(outputPath);
     const DibFormat format = MakeRgbFormat(input.Width(), input.Height(), depth);
     Progress progress("encode", input.FrameCountHint());
     RunFigures figures;
