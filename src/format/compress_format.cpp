@@ -14,27 +14,23 @@ bool QueryableDepth(WORD bitCount) { return bitCount == 8 || bitCount == 24 || b
 
 bool EncodableDepth(WORD bitCount) { return bitCount == 16 || QueryableDepth(bitCount); }
 
-// Raw sizes past this make answers beyond 32 bits anyway; clamping first
-// keeps every product below in 64 bits.
-constexpr uint64_t kRawCap = uint64_t{1} << 36;
 // Room for an ancillary chunk a writer may add (gamma, sRGB, text).
 constexpr uint64_t kChunkMargin = 4096;
 
 // The most bytes a PNG of this frame can take from any writer the codec
-// uses. Deflate's worst case is stored blocks (5 bytes a block of at most
-// 65535); the native writer's one Huffman block is worse still, a header of
-// at most 1024 bytes and at most 14 bits a byte. Then zlib's 2-byte header
-// and Adler-32, signature, IHDR, one IDAT per 2^31-1 bytes and IEND.
+// uses. Compression reads rows only inside biSizeImage, at least a byte a
+// row (the stride rule of ICM_COMPRESS), so the filtered rows are at most
+// biSizeImage bytes plus one filter byte a row, whatever the header claims
+// of width and height. Deflate's worst case is stored blocks (5 bytes a
+// block of at most 65535); the native writer's one Huffman block is worse
+// still: a header of at most 1024 bytes and at most 14 bits a byte. Then
+// zlib's 2-byte header and Adler-32, signature, IHDR, one IDAT per 2^31-1
+// bytes and IEND.
 uint64_t LargestPng(const BITMAPINFOHEADER& input)
 {
-    const uint64_t width = input.biWidth > 0 ? static_cast<uint64_t>(input.biWidth) : 0;
     const uint64_t height = input.biHeight < 0 ? 0 - static_cast<uint64_t>(int64_t{input.biHeight})
                                                : static_cast<uint64_t>(input.biHeight);
-    const uint64_t rowBytes = (width * input.biBitCount + 7) / 8;  // below 2^47
-    uint64_t raw = kRawCap;  // the rows with their filter bytes
-    if (height == 0 || rowBytes + 1 <= kRawCap / height)
-        raw = height * (rowBytes + 1);
-
+    const uint64_t raw = uint64_t{input.biSizeImage} + std::min<uint64_t>(height, input.biSizeImage);
     const uint64_t stored = raw + 5 * ((raw + 65534) / 65535 + 1);
     const uint64_t huffman = 1024 + (raw * 14 + 7) / 8 + 8;
     const uint64_t zlib = 2 + std::max(stored, huffman) + 4;

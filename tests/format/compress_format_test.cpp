@@ -200,9 +200,9 @@ TEST(CompressGetSize, IsTwiceTheFrameSaturatingAtThirtyTwoBits)
         // Past 32 bits the answer stays at the top instead of wrapping small.
         {640, 480, 0x80000000, 0xFFFFFFFF},
         {640, 480, 0xFFFFFFFF, 0xFFFFFFFF},
-        {0x7FFFFFFF, 0x7FFFFFFF, 0, 0xFFFFFFFF},
-        {100000, -100000, 0, 0xFFFFFFFF},
-        {70000, 70000, 0, 0xFFFFFFFF},
+        // One byte a row: filter bytes double the rows, and Huffman codes
+        // of up to 14 bits pass 32 bits.
+        {1, 0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF},
     };
     for (auto c : cases) {
         BITMAPINFOHEADER input = DibHeader(c.width, c.height, 24, c.sizeImage);
@@ -215,19 +215,32 @@ TEST(CompressGetSize, IsTwiceTheFrameSaturatingAtThirtyTwoBits)
 TEST(CompressGetSize, SmallFramesGetRoomForTheirWholePng)
 {
     // The PNG's fixed chunks alone pass twice a tiny frame; the answer must
-    // hold them, and rows stored uncompressed, whatever biSizeImage says.
+    // hold them and the rows stored uncompressed.
     for (uint16_t bits : {8, 16, 24, 32}) {
         for (int32_t side : {1, 2, 4, 16}) {
-            for (DWORD sizeImage : {DWORD{0}, DWORD{1}, DWORD(side * side * bits / 8)}) {
-                BITMAPINFOHEADER input = DibHeader(side, side, bits, sizeImage);
-                const auto answer = static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0));
-                const DWORD stored = 57 + side * (1 + side * bits / 8) + 5;
-                EXPECT_GE(answer, stored + 4096) << side << "x" << side << "x" << bits;
-                EXPECT_GE(answer, 2 * sizeImage);
-                FormatBuffer output;
-                ASSERT_EQ(Send(0, ICM_COMPRESS_GET_FORMAT, &input, &output), 0);
-                EXPECT_EQ(output.header.biSizeImage, answer) << "GET_FORMAT agrees";
-            }
+            const DWORD sizeImage = (side * bits + 31) / 32 * 4 * side;
+            BITMAPINFOHEADER input = DibHeader(side, side, bits, sizeImage);
+            const auto answer = static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0));
+            const DWORD stored = 57 + side * (1 + side * bits / 8) + 5;
+            EXPECT_GE(answer, stored + 4096) << side << "x" << side << "x" << bits;
+            EXPECT_GE(answer, 2 * sizeImage);
+            FormatBuffer output;
+            ASSERT_EQ(Send(0, ICM_COMPRESS_GET_FORMAT, &input, &output), 0);
+            EXPECT_EQ(output.header.biSizeImage, answer) << "GET_FORMAT agrees";
+        }
+    }
+}
+
+TEST(CompressGetSize, ClaimedExtentsWithoutTheBytesAskForLittle)
+{
+    // Only rows inside biSizeImage are ever compressed, so a header that
+    // claims a huge frame over a few bytes must not make hosts allocate
+    // gigabytes.
+    for (int32_t side : {70000, -70000, 0x7FFFFFFF}) {
+        for (DWORD sizeImage : {DWORD{0}, DWORD{64}}) {
+            BITMAPINFOHEADER input = DibHeader(side, side, 24, sizeImage);
+            EXPECT_LT(static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input)), 8192u)
+                << side << " " << sizeImage;
         }
     }
 }
