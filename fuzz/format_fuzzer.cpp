@@ -62,7 +62,7 @@ void CompressMessages(DWORD_PTR id, std::vector<uint8_t>& input, std::vector<uin
         FUZZ_CHECK(p.biSize == 40 && p.biCompression == kFourccMpng);
         FUZZ_CHECK(p.biWidth == in.biWidth && p.biHeight == in.biHeight);
         FUZZ_CHECK(p.biSizeImage ==
-                   static_cast<DWORD>(Send(id, ICM_COMPRESS_GET_SIZE, AsHeader(input), nullptr)));
+                   static_cast<DWORD>(Send(id, ICM_COMPRESS_GET_SIZE, AsHeader(input))));
         if (in.biBitCount != 16)
             FUZZ_CHECK(Send(id, ICM_COMPRESS_QUERY, AsHeader(input), AsHeader(proposed)) == ICERR_OK);
     }
