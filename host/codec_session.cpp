@@ -16,8 +16,6 @@ constexpr DWORD kCompressKeyFrame = 0x00000001;
 constexpr DWORD kQualityDefault = 0xFFFFFFFF;
 // "00dc": compressed video of stream 0, the chunk id an AVI writer asks for.
 constexpr DWORD kChunkVideo = MakeFourcc('0', '0', 'd', 'c');
-// PNG signature, IHDR, an empty IDAT and IEND: no frame is smaller.
-constexpr size_t kSmallestPng = 57;
 
 LRESULT Call(DWORD_PTR id, UINT message, const void* param1, const void* param2)
 {
@@ -28,8 +26,7 @@ LRESULT Call(DWORD_PTR id, UINT message, const void* param1, const void* param2)
 [[noreturn]] void Refused(UINT message, const BITMAPINFOHEADER& format, LRESULT result,
                           const std::string& extra = {})
 {
-    throw CodecError("the codec refused " + MessageName(message) + " for " +
-                     DescribeFormat(format) + ": " + ResultName(result) + extra);
+    throw CodecError(RefusalWords(message, format, result, extra));
 }
 
 } // namespace
@@ -128,14 +125,9 @@ void Compressor::Compress(const uint8_t* rows, int32_t frameNumber, std::vector<
     compress.dwQuality = kQualityDefault;
     const LRESULT result = codec_.Send(ICM_COMPRESS, &compress, reinterpret_cast<const void*>(sizeof compress));
     if (result != ICERR_OK) {
-        std::string extra = " on frame " + std::to_string(frameNumber) + ", output buffer " +
-                            std::to_string(bufferSize_) + " bytes";
-        if (bufferSize_ < 16 * kSmallestPng)
-            extra += "; the frame is too small: a PNG takes at least " +
-                     std::to_string(kSmallestPng) +
-                     " bytes and may not fit in the buffer of twice the frame's size the codec "
-                     "asks for";
-        Refused(ICM_COMPRESS, *input_.Header(), result, extra);
+        Refused(ICM_COMPRESS, *input_.Header(), result,
+                " at frame " + std::to_string(frameNumber) + " (output buffer " +
+                    std::to_string(bufferSize_) + " bytes)");
     }
     const size_t size = out->biSizeImage;
     // A size beyond the buffer means the codec wrote past it: nothing after
@@ -200,6 +192,6 @@ void Decompressor::Decompress(const uint8_t* frame, size_t size, int32_t frameNu
         codec_.Send(ICM_DECOMPRESS, &decompress, reinterpret_cast<const void*>(sizeof decompress));
     if (result != ICERR_OK)
         Refused(ICM_DECOMPRESS, *input_.Header(), result,
-                " on frame " + std::to_string(frameNumber) + " (" + std::to_string(size) +
+                " at frame " + std::to_string(frameNumber) + " (" + std::to_string(size) +
                     " bytes)");
 }

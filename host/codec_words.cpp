@@ -48,3 +48,45 @@ std::string ResultName(intptr_t result)
         return "result " + std::to_string(result);
     return std::string(name) + " (" + std::to_string(result) + ")";
 }
+
+std::string RefusalWords(uint32_t message, const BITMAPINFOHEADER& format, intptr_t result,
+                         const std::string& detail)
+{
+    const std::string described = DescribeFormat(format);
+    const uint32_t depth = format.biBitCount;
+    const bool hostDepth = depth == 8 || depth == 16 || depth == 24 || depth == 32;
+    std::string what;
+    std::string advice;
+    switch (message) {
+    case ICM_COMPRESS_QUERY:
+    case ICM_COMPRESS_GET_FORMAT:
+    case ICM_COMPRESS_GET_SIZE:
+    case ICM_COMPRESS_BEGIN:
+        what = "the codec cannot compress " + described + " frames";
+        if (!hostDepth)
+            advice = "; use --depth 24";
+        break;
+    case ICM_COMPRESS:
+        what = "the codec could not compress the " + described + " stream";
+        break;
+    case ICM_DECOMPRESS_QUERY:
+    case ICM_DECOMPRESS_GET_FORMAT:
+    case ICM_DECOMPRESS_BEGIN:
+        if (format.biCompression != kFourccMpng)
+        {
+            what = "the video stream is " + described + ", not MPNG";
+            advice = "; talverox decodes only MPNG streams (ffmpeg -i reads most others)";
+        }
+        else
+            what = "the codec cannot decompress " + described + " frames";
+        break;
+    case ICM_DECOMPRESS:
+        what = "the codec could not decompress the " + described + " stream";
+        advice = "; the frame is damaged or is not a PNG";
+        break;
+    default:
+        what = "the codec refused " + described;
+        break;
+    }
+    return what + detail + advice + " (" + MessageName(message) + ": " + ResultName(result) + ")";
+}

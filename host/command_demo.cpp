@@ -4,17 +4,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 #include "codec_runs.h"
 #include "commands.h"
 #include "demo_clip.h"
 #include "options.h"
+#include "output_file.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: talverox demo [OUTPUT.avi] [--jobs N] [--frames N]\n"
+    "Usage: talverox demo [OUTPUT.avi] [--jobs N] [--frames N] [-y|-n]\n"
     "\n"
     "Draws a moving 1280x720 test clip (gradients, text-like edges, noise and\n"
     "motion), compresses it through the codec into an MPNG AVI, decompresses\n"
@@ -80,7 +82,7 @@ void PrintDirection(const char* name, const RunFigures& figures, double rawBytes
 
 int RunDemo(const std::vector<std::string>& args)
 {
-    const Options options = ParseOptions(args, {"jobs", "frames"});
+    const Options options = ParseOptions(args, {"jobs", "frames"}, {"y", "n"});
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -91,12 +93,15 @@ int RunDemo(const std::vector<std::string>& args)
     const uint32_t count = FramesOption(options);
 
     TemporaryFile temporary;
+    std::unique_ptr<OutputFile> kept;
     std::string path;
     if (options.positional.empty()) {
         temporary.path = MakeTemporaryAvi();
         path = temporary.path;
     } else {
-        path = options.positional[0];
+        CheckOutput(options.positional[0], {}, OverwriteOption(options));
+        kept = std::make_unique<OutputFile>(options.positional[0]);
+        path = kept->Path();
     }
 
     std::printf("talverox demo: %u frames of %ux%u, 24 bits, %zu jobs\n", count, kWidth, kHeight,
@@ -155,7 +160,9 @@ int RunDemo(const std::vector<std::string>& args)
         return 1;
     }
     std::printf("  round trip bit-exact: all %u frames match\n", count);
-    if (temporary.path.empty())
-        std::printf("  written to %s\n", path.c_str());
+    if (kept) {
+        kept->Commit();
+        std::printf("  written to %s\n", kept->Target().c_str());
+    }
     return 0;
 }

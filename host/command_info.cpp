@@ -2,18 +2,39 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <memory>
+
 #include "avi_reader.h"
+#include "avi_software.h"
 #include "commands.h"
 #include "options.h"
+#include "output_file.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: talverox info FILE.avi\n"
     "\n"
-    "Prints the video stream's size, depth, compression, frame count and\n"
-    "frame rate, the compressed size in total and per frame (min/mean/max),\n"
-    "and the ratio of compressed to uncompressed bytes.\n";
+    "Prints the video stream's size, depth, compression, which way its rows\n"
+    "run, frame count and frame rate, the compressed size in total and per\n"
+    "frame (min/mean/max), and the ratio of compressed to uncompressed bytes.\n"
+    "FILE may be '-' (standard input).\n";
+
+// Which way the stored pictures run, as far as the file tells.
+std::string RowOrder(const BITMAPINFOHEADER& h, const std::string& software)
+{
+    if (h.biHeight < 0)
+        return "top-down, as the header says";
+    if (WrittenByFfmpeg(software))
+        return "top row first, as " + software +
+               " (FFmpeg) stores PNG frames; Video for Windows players and 'talverox decode' "
+               "show them upside down: decode with --flip";
+    std::string words = "bottom row first, as Video for Windows stores them; FFmpeg and image "
+                        "viewers show the PNG frames upside down";
+    if (!software.empty())
+        words += " (written by " + software + ")";
+    return words;
+}
 
 } // namespace
 
@@ -27,8 +48,12 @@ int RunInfo(const std::vector<std::string>& args)
     if (options.positional.size() != 1)
         throw UsageError("info needs FILE.avi");
     const std::string& path = options.positional[0];
+    std::unique_ptr<StdinCopy> stdinCopy;
+    if (IsStandardStream(path))
+        stdinCopy = std::make_unique<StdinCopy>();
+    const std::string& readPath = stdinCopy ? stdinCopy->Path() : path;
 
-    AviReader avi(path);
+    AviReader avi(readPath);
     const BITMAPINFOHEADER& h = *avi.Format().Header();
     const std::vector<AviFrame>& frames = avi.Frames();
     uint64_t total = 0;
@@ -50,6 +75,7 @@ int RunInfo(const std::vector<std::string>& args)
     std::printf("compression  %s (stream handler '%s')\n",
                 h.biCompression == BI_RGB ? "BI_RGB" : ("'" + FourccText(h.biCompression) + "'").c_str(),
                 FourccText(avi.Handler()).c_str());
+    std::printf("rows         %s\n", RowOrder(h, AviSoftware(readPath)).c_str());
     if (avi.Rate() != 0 && avi.Scale() != 0)
         std::printf("frame rate   %.3f fps (%u/%u)\n",
                     static_cast<double>(avi.Rate()) / avi.Scale(), avi.Rate(), avi.Scale());

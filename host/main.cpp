@@ -13,14 +13,20 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: talverox COMMAND [ARGS] [--help]\n"
+    "       talverox --version\n"
     "\n"
     "Commands:\n"
-    "  encode INPUT OUTPUT.avi [--depth 8|16|24|32] [--jobs N]\n"
+    "  encode INPUT OUTPUT.avi [--depth 8|16|24|32] [--jobs N] [-y|-n]\n"
     "                    compress any video or image sequence into an MPNG AVI\n"
-    "  decode INPUT.avi OUTPUT [--jobs N]\n"
-    "                    decompress an MPNG AVI to .y4m, .mkv, %04d.png or .raw\n"
-    "  info FILE.avi     stream size, depth, frames and compressed sizes\n"
+    "  decode INPUT.avi OUTPUT [--jobs N] [--flip] [-y|-n]\n"
+    "                    decompress an MPNG AVI to .mkv, .nut, .y4m, %04d.png or .raw\n"
+    "  info FILE.avi     stream size, depth, row order, frames and compressed sizes\n"
     "  demo [OUTPUT.avi] compress and decompress a built-in clip, check and time it\n"
+    "\n"
+    "'-' stands for standard input or output. An existing output is replaced\n"
+    "only with -y (on a terminal talverox asks); -n never replaces. Outputs are\n"
+    "written under a temporary name and renamed when complete, so a failed or\n"
+    "interrupted run leaves no half file and never touches its inputs.\n"
     "\n"
     "Every frame goes through the codec's DriverProc, as in Video for Windows.\n";
 
@@ -49,6 +55,10 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (name == "--version") {
+        std::printf("talverox %s\n", TALVEROX_VERSION);
+        return 0;
+    }
     for (const Command& command : kCommands) {
         if (name != command.name)
             continue;
@@ -59,7 +69,7 @@ int main(int argc, char** argv)
                          command.name, error.what(), command.name);
             return 2;
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "talverox %s: %s\n", command.name, error.what());
+            std::fprintf(stderr, "talverox: %s\n", error.what());
             return 1;
         }
     }

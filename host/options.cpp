@@ -2,20 +2,37 @@
 
 #include <thread>
 
-Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued)
+Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                     const std::set<std::string>& switches)
 {
     Options options;
+    bool ended = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (ended || arg.size() < 2 || arg[0] != '-') {
+            options.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            ended = true;
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             options.help = true;
             continue;
         }
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
-            options.positional.push_back(arg);
+        if (arg[1] != '-') {
+            if (arg.size() != 2 || switches.count(arg.substr(1)) == 0)
+                throw UsageError("unknown option " + arg + " (a file name starting with '-' "
+                                 "goes after '--')");
+            options.switches.insert(arg.substr(1));
             continue;
         }
         std::string name = arg.substr(2);
+        if (switches.count(name) != 0 && name.size() > 1) {
+            options.switches.insert(name);
+            continue;
+        }
         std::string value;
         const size_t equals = name.find('=');
         const bool inline_value = equals != std::string::npos;

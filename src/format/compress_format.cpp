@@ -1,5 +1,7 @@
 // What the codec can compress, what its compressed format looks like, and
 // how large a compressed frame buffer must be.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "codes.h"
@@ -11,6 +13,30 @@ namespace {
 bool QueryableDepth(WORD bitCount) { return bitCount == 8 || bitCount == 24 || bitCount == 32; }
 
 bool EncodableDepth(WORD bitCount) { return bitCount == 16 || QueryableDepth(bitCount); }
+
+// Room for an ancillary chunk a writer may add (gamma, sRGB, text).
+constexpr uint64_t kChunkMargin = 4096;
+
+// The most bytes a PNG of this frame can take from any writer the codec
+// uses. Compression reads rows only inside biSizeImage, at least a byte a
+// row (the stride rule of ICM_COMPRESS), so the filtered rows are at most
+// biSizeImage bytes plus one filter byte a row, whatever the header claims
+// of width and height. Deflate's worst case is stored blocks (5 bytes a
+// block of at most 65535); the native writer's one Huffman block is worse
+// still: a header of at most 1024 bytes and at most 14 bits a byte. Then
+// zlib's 2-byte header and Adler-32, signature, IHDR, one IDAT per 2^31-1
+// bytes and IEND.
+uint64_t LargestPng(const BITMAPINFOHEADER& input)
+{
+    const uint64_t height = input.biHeight < 0 ? 0 - static_cast<uint64_t>(int64_t{input.biHeight})
+                                               : static_cast<uint64_t>(input.biHeight);
+    const uint64_t raw = uint64_t{input.biSizeImage} + std::min<uint64_t>(height, input.biSizeImage);
+    const uint64_t stored = raw + 5 * ((raw + 65534) / 65535 + 1);
+    const uint64_t huffman = 1024 + (raw * 14 + 7) / 8 + 8;
+    const uint64_t zlib = 2 + std::max(stored, huffman) + 4;
+    const uint64_t idats = zlib / 0x7FFFFFFF + 1;
+    return 8 + 25 + zlib + 12 * idats + 12 + kChunkMargin;
+}
 
 }  // namespace
 
@@ -56,5 +82,9 @@ DWORD OnCompressGetSize(const BITMAPINFOHEADER* input)
 {
     if (input == nullptr)
         return 0;
-    return input->biSizeImage * 2u;  // low 32 bits, as hosts size the buffer
+    // Twice the frame, or the largest PNG for frames so small that its
+    // fixed chunks outweigh them. Too large a need saturates rather than
+    // wraps: the frame then fails cleanly in ICM_COMPRESS.
+    const uint64_t need = std::max(uint64_t{input->biSizeImage} * 2, LargestPng(*input));
+    return static_cast<DWORD>(std::min<uint64_t>(need, 0xFFFFFFFF));
 }

@@ -168,46 +168,89 @@ TEST(CompressGetFormat, LongerInputHeaderGivesFortyByteOutput)
     // A 108-byte header: only its first 40 bytes are copied.
     uint8_t input[108];
     std::memset(input, 0x42, sizeof input);
-    BITMAPINFOHEADER first = DibHeader(20, 10, 24, 600);
+    BITMAPINFOHEADER first = DibHeader(200, 100, 24, 60000);
     first.biSize = 108;
     std::memcpy(input, &first, sizeof first);
     FormatBuffer output;
     std::memset(&output, 0x5C, sizeof output);
     ASSERT_EQ(Send(0, ICM_COMPRESS_GET_FORMAT, input, &output), 0);
     EXPECT_EQ(output.header.biSize, 40u);
-    EXPECT_EQ(output.header.biWidth, 20);
-    EXPECT_EQ(output.header.biSizeImage, 1200u);
+    EXPECT_EQ(output.header.biWidth, 200);
+    EXPECT_EQ(output.header.biSizeImage, 120000u);
     EXPECT_EQ(output.palette[0].rgbBlue, 0x5C);
 }
 
 TEST(CompressGetFormat, OutputMayBeTheInputItself)
 {
-    BITMAPINFOHEADER header = DibHeader(8, 8, 24, 192);
+    BITMAPINFOHEADER header = DibHeader(256, 256, 24, 196608);
     ASSERT_EQ(Send(0, ICM_COMPRESS_GET_FORMAT, &header, &header), 0);
     EXPECT_EQ(header.biCompression, kFourccMpng);
-    EXPECT_EQ(header.biSizeImage, 384u);
+    EXPECT_EQ(header.biSizeImage, 393216u);
 }
 
-TEST(CompressGetSize, IsTwiceTheInputSizeInThirtyTwoBits)
+TEST(CompressGetSize, IsTwiceTheFrameSaturatingAtThirtyTwoBits)
 {
     struct {
+        int32_t width, height;
         DWORD sizeImage;
         DWORD answer;
-    } const cases[] = {{300, 600}, {0, 0}, {1, 2}, {0x7FFFFFFF, 0xFFFFFFFE},
-                       {0x80000000, 0}, {0xFFFFFFFF, 0xFFFFFFFE}};
+    } const cases[] = {
+        {640, 480, 921600, 1843200},
+        {640, 480, 0x7FFFFFFF, 0xFFFFFFFE},
+        // Past 32 bits the answer stays at the top instead of wrapping small.
+        {640, 480, 0x80000000, 0xFFFFFFFF},
+        {640, 480, 0xFFFFFFFF, 0xFFFFFFFF},
+        // One byte a row: filter bytes double the rows, and Huffman codes
+        // of up to 14 bits pass 32 bits.
+        {1, 0x7FFFFFFF, 0x7FFFFFFF, 0xFFFFFFFF},
+    };
     for (auto c : cases) {
-        BITMAPINFOHEADER input = DibHeader(1, 1, 24, c.sizeImage);
-        EXPECT_EQ(static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0)), c.answer);
+        BITMAPINFOHEADER input = DibHeader(c.width, c.height, 24, c.sizeImage);
+        EXPECT_EQ(static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0)), c.answer)
+            << c.width << "x" << c.height << " " << c.sizeImage;
         EXPECT_GE(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0), 0) << "a count, never negative";
+    }
+}
+
+TEST(CompressGetSize, SmallFramesGetRoomForTheirWholePng)
+{
+    // The PNG's fixed chunks alone pass twice a tiny frame; the answer must
+    // hold them and the rows stored uncompressed.
+    for (uint16_t bits : {8, 16, 24, 32}) {
+        for (int32_t side : {1, 2, 4, 16}) {
+            const DWORD sizeImage = (side * bits + 31) / 32 * 4 * side;
+            BITMAPINFOHEADER input = DibHeader(side, side, bits, sizeImage);
+            const auto answer = static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input, 0));
+            const DWORD stored = 57 + side * (1 + side * bits / 8) + 5;
+            EXPECT_GE(answer, stored + 4096) << side << "x" << side << "x" << bits;
+            EXPECT_GE(answer, 2 * sizeImage);
+            FormatBuffer output;
+            ASSERT_EQ(Send(0, ICM_COMPRESS_GET_FORMAT, &input, &output), 0);
+            EXPECT_EQ(output.header.biSizeImage, answer) << "GET_FORMAT agrees";
+        }
+    }
+}
+
+TEST(CompressGetSize, ClaimedExtentsWithoutTheBytesAskForLittle)
+{
+    // Only rows inside biSizeImage are ever compressed, so a header that
+    // claims a huge frame over a few bytes must not make hosts allocate
+    // gigabytes.
+    for (int32_t side : {70000, -70000, 0x7FFFFFFF}) {
+        for (DWORD sizeImage : {DWORD{0}, DWORD{64}}) {
+            BITMAPINFOHEADER input = DibHeader(side, side, 24, sizeImage);
+            EXPECT_LT(static_cast<DWORD>(Send(0, ICM_COMPRESS_GET_SIZE, &input)), 8192u)
+                << side << " " << sizeImage;
+        }
     }
 }
 
 TEST(CompressGetSize, IgnoresTheOutputFormat)
 {
-    BITMAPINFOHEADER input = DibHeader(10, 10, 24, 300);
+    BITMAPINFOHEADER input = DibHeader(640, 480, 24, 921600);
     BITMAPINFOHEADER output = Compressed(1, 1, 8);
     output.biSizeImage = 5;
-    EXPECT_EQ(Send(0, ICM_COMPRESS_GET_SIZE, &input, &output), 600);
+    EXPECT_EQ(Send(0, ICM_COMPRESS_GET_SIZE, &input, &output), 1843200);
 }
 
 }  // namespace

@@ -60,6 +60,16 @@ round_trip_8 | round_trip_16 | round_trip_24 | round_trip_32)
     "$talverox" decode clip.avi decoded.mkv
     ff -i decoded.mkv -f rawvideo -pix_fmt "$pixels" from_mkv.raw
     cmp expected.raw from_mkv.raw || fail "the .mkv output differs"
+    # YUV4MPEG holds 8-bit gray exactly and nothing else; piped, the
+    # summary must stay out of the stream.
+    if [[ $depth == 8 ]]; then
+        "$talverox" decode clip.avi - --format y4m | ff -i - -f rawvideo -pix_fmt gray from_y4m.raw
+        cmp expected.raw from_y4m.raw || fail "the piped .y4m output differs"
+    else
+        expect_failure "decoded.y4m cannot hold $depth-bit .mkv .nut" \
+            "$talverox" decode clip.avi decoded.y4m
+        [[ ! -e decoded.y4m ]] || fail "a refused decode left decoded.y4m behind"
+    fi
     ;;
 
 ffmpeg_avi_rgb24 | ffmpeg_avi_rgba | ffmpeg_avi_gray | ffmpeg_avi_gray16be)
@@ -74,6 +84,11 @@ ffmpeg_avi_rgb24 | ffmpeg_avi_rgba | ffmpeg_avi_gray | ffmpeg_avi_gray16be)
     ff -i ffmpeg.avi -vf vflip -f rawvideo -pix_fmt "$raw" expected.raw
     "$talverox" decode ffmpeg.avi decoded.raw
     cmp expected.raw decoded.raw || fail "ffmpeg's $pixels AVI decodes differently"
+    # info tells from the writer's name, and --flip gives FFmpeg's picture.
+    "$talverox" info ffmpeg.avi | grep -q "top row first" || fail "info misses the row order"
+    ff -i ffmpeg.avi -f rawvideo -pix_fmt "$raw" upright.raw
+    "$talverox" decode ffmpeg.avi flipped.raw --flip
+    cmp upright.raw flipped.raw || fail "--flip does not give ffmpeg's picture"
     ;;
 
 refuse_not_avi)
@@ -111,13 +126,82 @@ refuse_damaged_frame)
     [[ ! -e out.mkv ]] || fail "a failed decode left out.mkv behind"
     ;;
 
-refuse_tiny_frames)
-    # Two bytes of picture cannot hold a PNG in a buffer of twice their size.
-    ff -f lavfi -i "testsrc2=size=64x48:rate=5" -vf "format=bgr24,crop=2:1:0:0" -frames:v 2 \
-        -c:v rawvideo tiny.nut
-    expect_failure "tiny.nut ICM_COMPRESS ICERR_ERROR 2x1x24 too small" \
-        "$talverox" encode tiny.nut tiny.avi
-    [[ ! -e tiny.avi ]] || fail "a failed encode left tiny.avi behind"
+tiny_frames)
+    # Frames smaller than a PNG's fixed chunks still fit the codec's buffer.
+    for size in 1x1 2x2 4x4; do
+        ff -f lavfi -i "testsrc2=size=64x48:rate=5" -vf "format=bgr24,crop=${size/x/:}:0:0" \
+            -frames:v 2 -c:v rawvideo tiny.nut
+        ff -i tiny.nut -f rawvideo -pix_fmt bgr24 expected.raw
+        "$talverox" encode tiny.nut tiny.avi -y
+        "$talverox" decode tiny.avi tiny.raw -y
+        cmp expected.raw tiny.raw || fail "$size frames do not round-trip"
+    done
+    ;;
+
+never_harms)
+    # Every way a run can go wrong with files around: it must fail, say
+    # why, and leave every file as it was, with no temporary file behind.
+    make_source bgr24 source.nut
+    "$talverox" encode source.nut clip.avi
+    ln -s clip.avi link.avi
+    ln clip.avi hard.avi
+    cp clip.avi readonly.avi && chmod a-w readonly.avi
+    echo "keep me" >kept.avi
+    cp clip.avi kept.mkv
+    cp clip.avi damaged.avi
+    # Zeros inside the last frame: the decode fails after five good frames.
+    size=$(stat -c %s clip.avi)
+    dd if=/dev/zero of=damaged.avi bs=1 seek=$((size - 400)) count=40 conv=notrunc status=none
+    mkdir state
+    # Everything but this script's own notes: names, modes, sizes, sums.
+    snapshot() {
+        find . -path ./state -prune -o -type f ! -name out.txt ! -name err.txt \
+            -printf '%p %m %s ' -exec md5sum {} \; | sort
+    }
+    snapshot >state/before.txt
+    while IFS='|' read -r words command; do
+        expect_failure "$words" eval "$command" </dev/null
+        snapshot | diff state/before.txt - || fail "'$command' changed files"
+        [[ -z $(find . -name '.*partial*') ]] || fail "'$command' left a temporary file"
+    done <<'CASES'
+the input file|"$talverox" encode clip.avi clip.avi -y
+the input file|"$talverox" encode link.avi clip.avi -y
+the input file|"$talverox" decode link.avi clip.avi -y
+the input file|"$talverox" decode clip.avi hard.avi -y
+read-only|"$talverox" encode source.nut readonly.avi -y
+read-only|"$talverox" decode clip.avi readonly.avi -y
+-y|"$talverox" encode source.nut kept.avi
+left as it is|"$talverox" encode source.nut kept.avi -n
+ICERR_ERROR frame 5|"$talverox" decode damaged.avi kept.mkv -y
+ICERR_ERROR|"$talverox" decode damaged.avi new.mkv
+a device|"$talverox" encode source.nut /dev/null -y
+a device|"$talverox" decode clip.avi /dev/null -y
+.avi|"$talverox" encode source.nut clip.mkv
+CASES
+    [[ -c /dev/null ]] || fail "/dev/null is gone"
+
+    # Ctrl-C midway: the frames done make a whole file that others read.
+    ff -re -f lavfi -i "testsrc2=size=160x120:rate=25" -frames:v 1000 -pix_fmt bgr24 \
+        -c:v rawvideo -f nut - 2>/dev/null | "$talverox" encode - live.avi --jobs 1 2>state/signal.txt &
+    pid=$!
+    sleep 2
+    kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    cat state/signal.txt
+    [[ $status == 130 ]] || fail "an interrupted encode exited with $status, not 130"
+    frames=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_read_frames -of csv=p=0 live.avi)
+    ((frames > 0)) || fail "the interrupted file holds no frames ffprobe reads"
+    grep -q "stopped by signal after $frames frames" state/signal.txt ||
+        fail "ffprobe reads $frames frames, not the count reported"
+    "$talverox" decode live.avi live.raw
+    (($(stat -c %s live.raw) == frames * 160 * 120 * 3)) || fail "decode reads another count"
+    [[ -z $(find . -name '.*partial*') ]] || fail "the interrupted run left a temporary file"
+    ;;
+
+version)
+    "$talverox" --version | grep -qE '^talverox [0-9]+\.[0-9]+\.[0-9]+$' || fail "--version"
     ;;
 
 refuse_bad_arguments)

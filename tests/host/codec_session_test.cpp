@@ -57,7 +57,7 @@ TEST_P(SessionRoundTrip, FramesComeBackBitExact)
     Compressor compressor(input);
     const BITMAPINFOHEADER& proposed = *compressor.OutputFormat().Header();
     EXPECT_EQ(proposed.biCompression, kFourccMpng);
-    EXPECT_EQ(compressor.BufferSize(), 2u * input.Header()->biSizeImage);
+    EXPECT_GE(compressor.BufferSize(), 2u * input.Header()->biSizeImage);
 
     Decompressor decompressor(compressor.OutputFormat());
     ASSERT_EQ(decompressor.FrameBytes(), input.Header()->biSizeImage);
@@ -84,21 +84,18 @@ INSTANTIATE_TEST_SUITE_P(Depths, SessionRoundTrip,
                                            DepthCase{63, 47, 24}, DepthCase{63, 47, 32},
                                            DepthCase{1, 40, 24}, DepthCase{200, 3, 32}));
 
-TEST(CodecSession, TinyFrameFailureSaysWhy)
+TEST(CodecSession, RefusedDepthSaysWhatToDo)
 {
     CodecDriver driver;
-    Compressor compressor(MakeRgbFormat(2, 1, 24));
-    const std::vector<uint8_t> rows(8, 0x40);
-    std::vector<uint8_t> frame;
+    DibFormat nibbles = MakeRgbFormat(64, 48, 24);
+    nibbles.Header()->biBitCount = 4;
     try {
-        compressor.Compress(rows.data(), 0, frame);
-        FAIL() << "a 2x1 frame cannot fit its PNG in 16 bytes";
+        Compressor compressor(nibbles);
+        FAIL() << "4-bit frames are not the codec's";
     } catch (const CodecError& error) {
         const std::string text = error.what();
-        EXPECT_TRUE(Contains(text, "ICM_COMPRESS")) << text;
-        EXPECT_TRUE(Contains(text, "2x1x24 BI_RGB")) << text;
-        EXPECT_TRUE(Contains(text, "ICERR_ERROR (-100)")) << text;
-        EXPECT_TRUE(Contains(text, "too small")) << text;
+        EXPECT_TRUE(Contains(text, "cannot compress 64x48x4 BI_RGB frames; use --depth 24")) << text;
+        EXPECT_TRUE(Contains(text, "(ICM_COMPRESS_GET_FORMAT: ICERR_BADFORMAT (-2))")) << text;
     }
 }
 

@@ -30,6 +30,19 @@ TEST(Options, MistakesAreUsageErrors)
     EXPECT_GE(JobsOption(ParseOptions({}, {"jobs"})), 1u);
 }
 
+TEST(Options, SwitchesDashAndEndOfOptions)
+{
+    const Options options = ParseOptions({"-", "-y", "--flip", "--", "-n", "--jobs"}, {"jobs"},
+                                         {"y", "n", "flip"});
+    EXPECT_EQ(options.positional, (std::vector<std::string>{"-", "-n", "--jobs"}));
+    EXPECT_TRUE(options.Has("y"));
+    EXPECT_TRUE(options.Has("flip"));
+    EXPECT_FALSE(options.Has("n"));
+    EXPECT_THROW(ParseOptions({"-x"}, {}, {"y"}), UsageError);
+    EXPECT_THROW(ParseOptions({"-yn"}, {}, {"y", "n"}), UsageError);
+    EXPECT_THROW(ParseOptions({"--y"}, {}, {"y"}), UsageError) << "one letter takes one dash";
+}
+
 TEST(DibLayout, RowsArePaddedToFourBytes)
 {
     EXPECT_EQ(DibRowBytes(24, 3), 12u);
