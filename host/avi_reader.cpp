@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "codes.h"
+#include "talverox.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "codes.h"
+#include "talverox.h"
 
 namespace {
 

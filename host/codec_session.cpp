@@ -3,12 +3,9 @@
 #include <string>
 
 #include "codec_words.h"
-#include "codes.h"
+#include "talverox.h"
 
 // The module's one entry point, linked from libtalverox.so.
-extern "C" LRESULT DriverProc(DWORD_PTR driverId, HDRVR driverHandle, UINT message,
-                              LPARAM lParam1, LPARAM lParam2);
-
 namespace {
 
 // What the video compression manager marks every frame it compresses with.

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "codes.h"
-#include "platform/native/native_api.h"
+#include "talverox.h"
+#include "talverox.h"
 
 std::string MessageName(uint32_t message)
 {

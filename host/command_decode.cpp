@@ -5,7 +5,7 @@
 
 #include "codec_runs.h"
 #include "codec_session.h"
-#include "codes.h"
+#include "talverox.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "options.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/native/native_api.h"
+#include "talverox.h"
 
 // Bytes in one DIB row: bits rounded up to whole 32-bit words.
 constexpr size_t DibRowBytes(uint32_t bitCount, uint32_t width)

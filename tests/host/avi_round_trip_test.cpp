@@ -9,7 +9,7 @@
 #include "avi_reader.h"
 #include "avi_writer.h"
 #include "avi_test_files.h"
-#include "codes.h"
+#include "talverox.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "avi_writer.h"
 #include "codec_runs.h"
 #include "codec_session.h"
-#include "codes.h"
+#include "talverox.h"
 
 namespace {
 

@@ -24,7 +24,7 @@ exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
 
 # The C runtime (msvcrt.dll) ships with every Windows; everything else must
 # be a system DLL the codec uses.
-allowed=" gdiplus.dll kernel32.dll msvcrt.dll ole32.dll user32.dll "
+allowed=" kernel32.dll msvcrt.dll ole32.dll user32.dll "
 imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$imports" ] || fail "no import table found"
 for name in $imports; do

@@ -35,3 +35,8 @@ inline bool UnderWine()
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
+
+// Whether the loaded codec runs on the system's GDI+ rather than on its own
+// PNG engine: only such a build brings gdiplus.dll into the process. Ask
+// while an instance is open.
+inline bool BuiltOnGdiplus() { return GetModuleHandleW(L"gdiplus.dll") != nullptr; }

@@ -27,9 +27,12 @@ DibFormat MakeFormat(int width, int height, int bits)
     header->biSizeImage = RowBytes(bits, width) * static_cast<uint32_t>(height);
     if (bits == 8) {
         header->biClrUsed = 256;
+        // Colours, not the gray ramp: the indices must survive whatever the
+        // palette says.
         auto* palette = reinterpret_cast<RGBQUAD*>(header + 1);
         for (int i = 0; i < 256; ++i)
-            palette[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(i), static_cast<BYTE>(i), 0};
+            palette[i] = RGBQUAD{static_cast<BYTE>(i), static_cast<BYTE>(255 - i),
+                                 static_cast<BYTE>(i * 7), 0};
     }
     return format;
 }

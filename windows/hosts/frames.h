@@ -1,6 +1,6 @@
 // Uncompressed test frames as a video application hands them to the VCM:
 // bottom-up DIB rows padded to four bytes, behind a BITMAPINFOHEADER that
-// for 8 bits per pixel carries the 256-level gray ramp.
+// for 8 bits per pixel carries a 256-colour palette.
 #pragma once
 
 #include <windows.h>
@@ -26,7 +26,7 @@ uint32_t RowBytes(int bits, int width);
 // Bytes of pixel data in one row, padding excluded.
 uint32_t PixelBytes(int bits, int width);
 
-// An uncompressed bottom-up BI_RGB format; 8 bits get the gray ramp.
+// An uncompressed bottom-up BI_RGB format; 8 bits get a colour palette.
 DibFormat MakeFormat(int width, int height, int bits);
 
 // Frame `index` of a clip: gradients that move with the index, a patch of
