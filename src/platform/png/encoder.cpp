@@ -417,8 +417,9 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
             const size_t size = plan.Place(MatchFreeSlotBytes);
             if (slots.size() < size)
                 slots.resize(size);
+            uint8_t* const base = slots.data();  // the caller's: workers have their own
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, slots.data(), b);
+                EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
             });
         } else {
             LiteralTables guess;
@@ -427,8 +428,9 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
             const size_t size = plan.Place(LibdeflateSlotBytes);
             if (slots.size() < size)
                 slots.resize(size);
+            uint8_t* const base = slots.data();
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeLibdeflateBand(source, k, n, bpp, guess, raw.get(), plan, slots.data(), b);
+                EncodeLibdeflateBand(source, k, n, bpp, guess, raw.get(), plan, base, b);
             });
         }
         if (!coded)
