@@ -9,10 +9,13 @@
 
 namespace pngcore {
 
-// Raw bytes (filter bytes included) aimed at per band. The band height
+// Raw bytes (filter bytes included) aimed at per band: on photographic
+// 1080p and 2160p frames 256 KiB cost 0.4% and 0.9% in size (mostly the
+// first rows that may not look above them), 512 KiB half that, and still
+// leave a dozen bands or more to share out. The band height
 // depends on nothing but the frame's row size, so the same frame gives the
 // same bytes whatever the machine or the number of threads.
-constexpr size_t kBandBytes = size_t{256} << 10;
+constexpr size_t kBandBytes = size_t{512} << 10;
 
 // Rows per band for rows of `filteredRowBytes` (row bytes + 1).
 inline uint32_t BandRows(size_t filteredRowBytes)

@@ -49,7 +49,7 @@ struct PngSource {
 // Returns false, with `out` as it was, for a zero-sized image, for sizes a
 // PNG cannot describe and when memory runs out. Thread-safe; each thread
 // keeps its scratch buffers for the next frame. Frames of several row
-// bands (about 256 KiB of pixels each) are coded band by band on
+// bands (about 512 KiB of pixels each) are coded band by band on
 // `workers` when it is given, with the calling thread taking part; the
 // bytes are the same with any pool or none.
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out);
