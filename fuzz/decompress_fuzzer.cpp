@@ -2,7 +2,10 @@
 //
 // The first three bytes choose the output the host negotiated: its depth
 // (now and then one no negotiation proposes), width, height and row order,
-// or the size the frame's own IHDR claims.
+// or the size the frame's own IHDR claims. The fourth byte asks, in half
+// the inputs, for the chunk CRCs to be repaired (and now and then the
+// Adler-32), so that mutations get past the checks to the inflater, the
+// band map and the row filters.
 // The rest is the frame, in a buffer of exactly its size. Whatever the
 // bytes, the codec must write only inside the output rows, leave them
 // untouched when it reports an error, and never change the frame.
@@ -47,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto choice = in.Take<uint8_t>();
     uint32_t width = in.Take<uint8_t>();
     uint32_t height = in.Take<uint8_t>();
-    const std::vector<uint8_t> frame(in.rest(), in.rest() + in.restSize());
+    const auto repair = in.Take<uint8_t>();
+    std::vector<uint8_t> frame(in.rest(), in.rest() + in.restSize());
+    if ((repair & 1) != 0)
+        RepairChecks(frame, (repair & 6) == 6, 16u << 20);
     const std::vector<uint8_t> original = frame;
 
     const uint16_t depth = kDepths[choice & 3];

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include "tests/support/driver.h"
 
 // Stops the run with a message; libFuzzer then keeps the input.
@@ -21,6 +23,12 @@
             std::abort();                                                             \
         }                                                                             \
     } while (0)
+
+// Recomputes every chunk's CRC, so that damage reaches the inflater and
+// the row filters instead of stopping at the CRC check. With `adler`, the
+// zlib stream's Adler-32 too, when the IDAT data inflates at all (to at
+// most `maxRaw` bytes).
+void RepairChecks(std::vector<uint8_t>& png, bool adler, size_t maxRaw);
 
 // One instance serves every input: opening is the expensive part, and the
 // codec must cope with any sequence of frames on one instance anyway.
@@ -115,3 +123,57 @@ private:
     std::vector<uint8_t> bytes_;
     size_t size_;
 };
+
+inline void RepairChecks(std::vector<uint8_t>& png, bool adler, size_t maxRaw)
+{
+    auto be32 = [](const uint8_t* p) {
+        return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+    };
+    auto put32 = [](uint8_t* p, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    };
+    std::vector<std::pair<size_t, size_t>> idat;  // data position and length
+    std::vector<size_t> chunks;
+    for (size_t pos = 8; pos + 12 <= png.size();) {
+        const size_t length = be32(png.data() + pos);
+        if (length > png.size() - pos - 12)
+            break;
+        if (std::memcmp(png.data() + pos + 4, "IDAT", 4) == 0)
+            idat.emplace_back(pos + 8, length);
+        chunks.push_back(pos);
+        pos += length + 12;
+    }
+    if (adler && !idat.empty()) {
+        std::vector<uint8_t> zlib;
+        for (auto [at, length] : idat)
+            zlib.insert(zlib.end(), png.begin() + static_cast<ptrdiff_t>(at),
+                        png.begin() + static_cast<ptrdiff_t>(at + length));
+        std::vector<uint8_t> raw(maxRaw);
+        libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+        size_t in = 0, out = 0;
+        if (d != nullptr && zlib.size() > 2 &&
+            libdeflate_deflate_decompress_ex(d, zlib.data() + 2, zlib.size() - 2, raw.data(), raw.size(),
+                                             &in, &out) == LIBDEFLATE_SUCCESS) {
+            // Write the checksum where it belongs, across IDATs if need be.
+            uint8_t sum[4];
+            put32(sum, libdeflate_adler32(1, raw.data(), out));
+            size_t target = 2 + in;
+            for (int i = 0; i < 4; ++i, ++target) {
+                size_t skip = target;
+                for (auto [at, length] : idat) {
+                    if (skip < length) {
+                        png[at + skip] = sum[i];
+                        break;
+                    }
+                    skip -= length;
+                }
+            }
+        }
+        libdeflate_free_decompressor(d);
+    }
+    for (size_t pos : chunks) {
+        const size_t length = be32(png.data() + pos);
+        put32(png.data() + pos + 8 + length, libdeflate_crc32(0, png.data() + pos + 4, length + 4));
+    }
+}

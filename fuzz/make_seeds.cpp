@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "platform/png/png.h"
 #include "tests/support/frames.h"
 #include "tests/support/reference_png.h"
 
@@ -42,11 +43,11 @@ uint8_t DepthIndex(uint16_t depth)
     }
 }
 
-// Decompression input: the output choice, then the frame. The output size
-// comes from the frame's IHDR (choice bit 2).
+// Decompression input: the output choice, no repair, then the frame. The
+// output size comes from the frame's IHDR (choice bit 2).
 std::vector<uint8_t> DecompressSeed(uint16_t depth, const std::vector<uint8_t>& png)
 {
-    std::vector<uint8_t> seed = {static_cast<uint8_t>(DepthIndex(depth) | 4), 0, 0};
+    std::vector<uint8_t> seed = {static_cast<uint8_t>(DepthIndex(depth) | 4), 0, 0, 0};
     seed.insert(seed.end(), png.begin(), png.end());
     return seed;
 }
@@ -119,6 +120,29 @@ int main(int argc, char** argv)
         FormatBuffer output{};
         Send(codec.id(), ICM_DECOMPRESS_GET_FORMAT, &topDown, &output);
         Write(corpus / "format_fuzzer", "decompress_" + std::to_string(depth), FormatSeed(topDown, output.header));
+        made += 2;
+    }
+
+    // Frames of two and three bands, with their band map: smooth content
+    // keeps them a few kilobytes.
+    for (uint16_t depth : {8, 24}) {
+        const uint32_t width = 640, height = depth == 8 ? 1700 : 500;
+        std::vector<uint8_t> rows;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width * depth / 8; ++x)
+                rows.push_back(static_cast<uint8_t>((x / 40 + y / 30) * 9));
+        std::vector<uint8_t> png;
+        const PngSource source{width, height, depth == 8 ? PngPixels::Index8 : PngPixels::Bgr24,
+                               rows.data(), static_cast<ptrdiff_t>(width * depth / 8)};
+        if (!EncodePng(source, png)) {
+            std::fprintf(stderr, "encoding a banded %u-bit frame failed\n", depth);
+            return 1;
+        }
+        const std::string name = "banded_" + std::to_string(depth);
+        Write(corpus / "decompress_fuzzer", name, DecompressSeed(depth, png));
+        std::vector<uint8_t> diff = {0};
+        diff.insert(diff.end(), png.begin(), png.end());
+        Write(corpus / "png_fast_diff", name, diff);
         made += 2;
     }
 

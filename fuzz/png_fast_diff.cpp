@@ -1,7 +1,9 @@
 // Differential fuzzing of the PNG engine's fast reader and its writer.
 //
 // Reader: whatever the fast reader decodes, libspng alone must decode to
-// the same size, layout and pixels (the fast reader may decline anything).
+// the same size, layout and pixels (the fast reader may decline anything),
+// and the fast reader must give the same with the band map stripped (the
+// serial path) as with it, with and without a pool of workers.
 // The first byte's low bit asks for every chunk CRC to be recomputed first,
 // so that damage reaches the inflater and the row filters instead of
 // stopping at the CRC check.
@@ -24,6 +26,7 @@
 #include "platform/png/png.h"
 #include "platform/png/readers.h"
 #include "platform/png/simd_path.h"
+#include "platform/png/worker_pool.h"
 #include "tests/support/reference_png.h"
 
 namespace {
@@ -53,11 +56,48 @@ void RepairCrcs(std::vector<uint8_t>& png)
     }
 }
 
+PngWorkers& Pool()
+{
+    static PngWorkers pool(2);
+    return pool;
+}
+
+// The file without its band map chunks.
+std::vector<uint8_t> WithoutMap(const std::vector<uint8_t>& png)
+{
+    std::vector<uint8_t> out(png.begin(), png.begin() + std::min<size_t>(8, png.size()));
+    size_t pos = 8;
+    for (; pos + 12 <= png.size();) {
+        const size_t length = (size_t{png[pos]} << 24) | (png[pos + 1] << 16) | (png[pos + 2] << 8) | png[pos + 3];
+        if (length > png.size() - pos - 12)
+            break;
+        if (std::memcmp(png.data() + pos + 4, "tvBM", 4) != 0)
+            out.insert(out.end(), png.begin() + pos, png.begin() + pos + length + 12);
+        pos += length + 12;
+    }
+    out.insert(out.end(), png.begin() + std::min(pos, png.size()), png.end());
+    return out;
+}
+
+bool SameImage(const DecodedPng& a, const DecodedPng& b)
+{
+    if (a.width != b.width || a.height != b.height || a.pixels != b.pixels || a.stride != b.stride)
+        return false;
+    return std::memcmp(a.rows.data(), b.rows.data(), a.stride * a.height) == 0;
+}
+
 void CheckReader(const std::vector<uint8_t>& png)
 {
     DecodedPng fast;
-    if (!pngcore::DecodePlainPng(png.data(), png.size(), fast))
+    const bool banded = pngcore::DecodePlainPng(png.data(), png.size(), fast, &Pool());
+    const std::vector<uint8_t> plain = WithoutMap(png);
+    DecodedPng serial, alone;
+    const bool unbanded = pngcore::DecodePlainPng(plain.data(), plain.size(), serial);
+    DIFF_CHECK(banded == unbanded);
+    DIFF_CHECK(pngcore::DecodePlainPng(png.data(), png.size(), alone) == banded);
+    if (!banded)
         return;
+    DIFF_CHECK(SameImage(fast, serial) && SameImage(fast, alone));
     DecodedPng reference;
     DIFF_CHECK(ReferenceDecode(png.data(), png.size(), reference, kReferenceLimit));
     DIFF_CHECK(fast.width == reference.width && fast.height == reference.height);

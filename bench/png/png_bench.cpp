@@ -1,22 +1,29 @@
 // Encodes and decodes sets of raw frames with the fast writer and reader.
 //
-//   png_bench SET=WIDTHxHEIGHT:LAYOUT:FILE ... [benchmark flags]
+//   png_bench SET=WIDTHxHEIGHT:LAYOUT:FILE ... [--workers=N,M,...] [benchmark flags]
 //
 // FILE holds whole frames back to back in LAYOUT (bgr24, bgra, gray or
 // gray16le, as ffmpeg names them). Each iteration codes every frame of a
 // set once; counters give raw and PNG bytes so that sizes and speeds can
-// be compared with other encoders on the same frames.
+// be compared with other encoders on the same frames. --workers lists the
+// pool sizes to run (threads per frame, the calling one included; 1, the
+// default, means no pool). The bytes are the same for every size; compare
+// wall-clock times of the sizes within one run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/png/simd_path.h"
 #include "platform/png/png.h"
+#include "platform/png/worker_pool.h"
 
 namespace {
 
@@ -69,16 +76,25 @@ PngSource Source(const FrameSet& set, size_t frame)
             static_cast<ptrdiff_t>(rowBytes)};
 }
 
+// One pool per size, built before any benchmark runs; none for size 1.
+std::map<int64_t, std::unique_ptr<PngWorkers>> pools;
+
+PngWorkers* Pool(const benchmark::State& state)
+{
+    return pools[state.range(1)].get();
+}
+
 void Encode(benchmark::State& state, FrameSet* set)
 {
     PngForceSimdPath(static_cast<PngSimdPath>(state.range(0)));
+    PngWorkers* workers = Pool(state);
     std::vector<uint8_t> png;
     size_t outBytes = 0;
     for (auto _ : state) {
         outBytes = 0;
         for (size_t f = 0; f < set->Frames(); ++f) {
             png.clear();
-            if (!EncodePng(Source(*set, f), png))
+            if (!EncodePng(Source(*set, f), png, workers))
                 state.SkipWithError("encoding failed");
             outBytes += png.size();
         }
@@ -92,13 +108,14 @@ void Encode(benchmark::State& state, FrameSet* set)
 void Decode(benchmark::State& state, FrameSet* set)
 {
     PngForceSimdPath(static_cast<PngSimdPath>(state.range(0)));
+    PngWorkers* workers = Pool(state);
     DecodedPng decoded;
     size_t pngBytes = 0;
     for (const auto& png : set->pngs)
         pngBytes += png.size();
     for (auto _ : state) {
         for (const auto& png : set->pngs) {
-            if (!DecodePng(png.data(), png.size(), decoded))
+            if (!DecodePng(png.data(), png.size(), decoded, workers))
                 state.SkipWithError("the fast reader declined a frame");
         }
     }
@@ -114,9 +131,21 @@ int main(int argc, char** argv)
 {
     static std::vector<FrameSet> sets;
     std::vector<char*> rest = {argv[0]};
+    std::vector<unsigned> sizes;
     for (int i = 1; i < argc; ++i) {
         FrameSet set;
-        if (std::strchr(argv[i], '=') != nullptr && argv[i][0] != '-') {
+        if (std::strncmp(argv[i], "--workers=", 10) == 0) {
+            for (const char* p = argv[i] + 10; *p != 0; p += *p == ',' ? 1 : 0) {
+                char* end = nullptr;
+                const unsigned long n = std::strtoul(p, &end, 10);
+                if (end == p || n == 0 || n > 256) {
+                    std::fprintf(stderr, "bad worker count in %s\n", argv[i]);
+                    return 2;
+                }
+                sizes.push_back(static_cast<unsigned>(n));
+                p = end;
+            }
+        } else if (std::strchr(argv[i], '=') != nullptr && argv[i][0] != '-') {
             if (!ParseSet(argv[i], set)) {
                 std::fprintf(stderr, "cannot read frame set %s\n", argv[i]);
                 return 2;
@@ -130,16 +159,26 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s NAME=WxH:LAYOUT:FILE ... [benchmark flags]\n", argv[0]);
         return 2;
     }
+    if (sizes.empty())
+        sizes.push_back(1);
+    for (unsigned size : sizes)
+        pools[size] = size > 1 ? std::make_unique<PngWorkers>(size) : nullptr;
     for (FrameSet& set : sets) {
         for (size_t f = 0; f < set.Frames(); ++f) {
             set.pngs.emplace_back();
             EncodePng(Source(set, f), set.pngs.back());
         }
         for (int path = 0; path <= static_cast<int>(PngBestSimdPath()); ++path) {
-            benchmark::RegisterBenchmark(("Encode/" + set.name).c_str(), Encode, &set)
-                ->Arg(path)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-            benchmark::RegisterBenchmark(("Decode/" + set.name).c_str(), Decode, &set)
-                ->Arg(path)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+            // Run names end in /PATH/WORKERS. Wall-clock time, with the
+            // process's CPU time beside it, so that the pool's gain shows.
+            for (unsigned size : sizes) {
+                benchmark::RegisterBenchmark(("Encode/" + set.name).c_str(), Encode, &set)
+                    ->Args({path, size})->Unit(benchmark::kMillisecond)
+                    ->MeasureProcessCPUTime()->UseRealTime();
+                benchmark::RegisterBenchmark(("Decode/" + set.name).c_str(), Decode, &set)
+                    ->Args({path, size})->Unit(benchmark::kMillisecond)
+                    ->MeasureProcessCPUTime()->UseRealTime();
+            }
         }
     }
     int count = static_cast<int>(rest.size());

@@ -24,6 +24,11 @@ int NativeEncoderListQueryCount();
 void NativeSetEncoderListEmpty(bool empty);
 // Bitmaps made and not yet disposed.
 int NativeLiveBitmapCount();
+// Threads the worker pool made at the next start of the runtime may use
+// (the calling thread included); 0 restores the default, one per core.
+void NativeSetWorkerThreads(unsigned threads);
+// Threads of the running pool, or 0 while the runtime is stopped.
+unsigned NativeWorkerThreads();
 
 // ---- Storage and streams ---------------------------------------------------
 // The next StgCreateDocfile, or the next IStorage::CreateStream, fails with

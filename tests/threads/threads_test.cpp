@@ -7,7 +7,10 @@
 
 #include <barrier>
 #include <thread>
+#include <tuple>
 
+#include "platform/png/png.h"
+#include "platform/png/worker_pool.h"
 #include "platform/test_hooks.h"
 #include "tests/support/frames.h"
 
@@ -138,6 +141,56 @@ TEST(Threads, ManyThreadsDecompressThroughOneInstance)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_EQ(NativeLiveBitmapCount(), 0);
     EXPECT_EQ(NativeLiveGlobalBlockCount(), 0);
+}
+
+// Threads coding banded frames through one shared pool of workers at
+// once: each call waits only for its own bands, and every frame comes out
+// exactly as with no pool at all.
+TEST(Threads, CallersShareOnePngPool)
+{
+    struct Image {
+        PngSource source;
+        std::vector<uint8_t> pixels, expected;
+    };
+    std::vector<Image> images;
+    for (auto [width, height, pixels] : {std::tuple{700u, 400u, PngPixels::Bgr24},
+                                         std::tuple{1000u, 300u, PngPixels::Index8},
+                                         std::tuple{333u, 500u, PngPixels::Bgra32}}) {
+        Image image;
+        const size_t rowBytes = width * PngBytesPerPixel(pixels);
+        image.pixels.resize(rowBytes * height);
+        for (size_t i = 0; i < image.pixels.size(); ++i)
+            image.pixels[i] = static_cast<uint8_t>((i * 7 + i / rowBytes * 3) ^ (i % 13 == 0 ? i >> 5 : 0));
+        image.source = {width, height, pixels, image.pixels.data(), static_cast<ptrdiff_t>(rowBytes)};
+        ASSERT_TRUE(EncodePng(image.source, image.expected));
+        images.push_back(std::move(image));
+    }
+
+    PngWorkers pool(2);
+    std::vector<int> failures(kThreads, 0);
+    std::barrier start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            for (int round = 0; round < kRounds; ++round)
+                for (size_t i = 0; i < images.size(); ++i) {
+                    const Image& image = images[(i + static_cast<size_t>(t)) % images.size()];
+                    std::vector<uint8_t> png;
+                    DecodedPng decoded;
+                    const size_t rowBytes = static_cast<size_t>(image.source.stride);
+                    bool same = EncodePng(image.source, png, &pool) && png == image.expected &&
+                                DecodePng(png.data(), png.size(), decoded, &pool);
+                    for (uint32_t y = 0; same && y < decoded.height; ++y)
+                        same = std::memcmp(decoded.rows.data() + y * decoded.stride,
+                                           image.pixels.data() + y * rowBytes, rowBytes) == 0;
+                    failures[t] += !same;
+                }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
 }
 
 }  // namespace

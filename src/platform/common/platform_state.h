@@ -14,6 +14,7 @@ struct PlatformState {
     std::atomic<int> encoderListQueries{0};
     std::atomic<int> liveBitmaps{0};
     std::atomic<bool> encoderListEmpty{false};
+    std::atomic<unsigned> workerThreads{0};  // 0: as many as the process has cores
     // Storage and streams
     std::atomic<int> liveStorages{0};
     std::atomic<int> liveStreams{0};

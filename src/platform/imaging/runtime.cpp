@@ -1,19 +1,31 @@
-// Start-up and shut-down of the imaging library. Nothing here needs
-// starting, so a token only pairs the two calls up; a token shut down
-// twice, or never handed out, changes nothing.
+// Start-up and shut-down of the imaging library. The first live token
+// brings the worker pool that large frames are coded on; the last one's
+// shut-down joins its threads. A token shut down twice, or never handed
+// out, changes nothing.
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <set>
 
-#include "platform/platform.h"
 #include "platform/common/platform_state.h"
+#include "platform/common/processors.h"
+#include "platform/imaging/runtime.h"
+#include "platform/platform.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
 std::mutex tokensMutex;
 std::set<ULONG_PTR> liveTokens;
 ULONG_PTR nextToken = 1;
+// Owned under tokensMutex; read without it by frames, which only run while
+// a token is live.
+std::unique_ptr<PngWorkers> pool;
+std::atomic<PngWorkers*> poolInUse{nullptr};
 
 }  // namespace
+
+PngWorkers* ImagingWorkers() { return poolInUse.load(std::memory_order_acquire); }
 
 Status WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
                              GdiplusStartupOutput* output)
@@ -27,6 +39,11 @@ Status WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
         return InvalidParameter;
     try {
         std::lock_guard lock(tokensMutex);
+        if (liveTokens.empty()) {
+            const unsigned forced = Counters().workerThreads.load();
+            pool = std::make_unique<PngWorkers>(forced != 0 ? forced : ProcessorCount());
+            poolInUse.store(pool.get(), std::memory_order_release);
+        }
         liveTokens.insert(nextToken);
         *token = nextToken++;
     } catch (...) {
@@ -43,4 +60,16 @@ void WINAPI GdiplusShutdown(ULONG_PTR token)
     std::lock_guard lock(tokensMutex);
     if (liveTokens.erase(token) != 0)
         --Counters().liveTokens;
+    if (liveTokens.empty() && pool) {
+        poolInUse.store(nullptr, std::memory_order_release);
+        pool.reset();  // joins the threads
+    }
+}
+
+void NativeSetWorkerThreads(unsigned threads) { Counters().workerThreads = threads; }
+
+unsigned NativeWorkerThreads()
+{
+    const PngWorkers* workers = ImagingWorkers();
+    return workers != nullptr ? workers->Threads() : 0;
 }

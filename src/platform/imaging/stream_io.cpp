@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/imaging/encoders.h"
+#include "platform/imaging/runtime.h"
 #include "platform/imaging/bitmap_store.h"
 #include "platform/png/png.h"
 
@@ -90,7 +91,8 @@ bool DecodeInPlace(IStream* stream, DecodedPng& decoded, bool* ok)
     // The stream's size never passes its block's, but trust neither alone.
     const uint64_t size = std::min<uint64_t>(end.QuadPart, GlobalSize(block));
     *ok = here.QuadPart < size &&
-          DecodePng(bytes + here.QuadPart, static_cast<size_t>(size - here.QuadPart), decoded);
+          DecodePng(bytes + here.QuadPart, static_cast<size_t>(size - here.QuadPart), decoded,
+                    ImagingWorkers());
     GlobalUnlock(block);
     return true;
 }
@@ -112,7 +114,7 @@ GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLS
     encoded.clear();
     PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
                      bitmap->stride};
-    if (!EncodePng(source, encoded))
+    if (!EncodePng(source, encoded, ImagingWorkers()))
         return OutOfMemory;
     if (!WriteAll(stream, encoded.data(), encoded.size()))
         return Win32Error;
@@ -133,7 +135,7 @@ GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap
             std::vector<uint8_t> bytes;
             if (!ReadRest(stream, bytes))
                 return Win32Error;
-            ok = DecodePng(bytes.data(), bytes.size(), decoded);
+            ok = DecodePng(bytes.data(), bytes.size(), decoded, ImagingWorkers());
         }
         if (!ok)
             return UnknownImageFormat;

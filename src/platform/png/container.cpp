@@ -4,33 +4,88 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
+
+#include "platform/png/band_map.h"
 
 namespace pngcore {
 
 namespace {
 
-void AppendChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size)
+struct Piece {
+    const uint8_t* data;
+    size_t size;
+};
+
+// One chunk whose data is the concatenation of `pieces`.
+void AppendChunk(std::vector<uint8_t>& out, const char* type, std::initializer_list<Piece> pieces)
 {
+    size_t size = 0;
+    for (const Piece& piece : pieces)
+        size += piece.size;
     uint8_t head[8];
     StoreBe32(head, static_cast<uint32_t>(size));
     std::copy_n(type, 4, head + 4);
     out.insert(out.end(), head, head + 8);
-    out.insert(out.end(), data, data + size);
     uint32_t crc = libdeflate_crc32(0, head + 4, 4);
-    if (size != 0)
-        crc = libdeflate_crc32(crc, data, size);  // a null buffer would reset it
+    for (const Piece& piece : pieces) {
+        if (piece.size == 0)
+            continue;  // a null buffer would reset the CRC
+        out.insert(out.end(), piece.data, piece.data + piece.size);
+        crc = libdeflate_crc32(crc, piece.data, piece.size);
+    }
     uint8_t tail[4];
     StoreBe32(tail, crc);
     out.insert(out.end(), tail, tail + 4);
 }
 
+// A band's IDAT data: the zlib header before the first band, the Adler-32
+// after the last. Beyond PNG's chunk limit it continues in further IDATs.
+struct BandStream {
+    Piece head, body, tail;
+    size_t Size() const { return head.size + body.size + tail.size; }
+    size_t Chunks() const { return Size() == 0 ? 1 : (Size() + kMaxChunkLength - 1) / kMaxChunkLength; }
+};
+
+void AppendBand(std::vector<uint8_t>& out, const BandStream& band)
+{
+    if (band.Chunks() == 1) {
+        AppendChunk(out, "IDAT", {band.head, band.body, band.tail});
+        return;
+    }
+    std::vector<uint8_t> joined;  // only for bands of gigabytes
+    for (const Piece& piece : {band.head, band.body, band.tail})
+        joined.insert(joined.end(), piece.data, piece.data + piece.size);
+    for (size_t done = 0; done < joined.size();) {
+        const size_t part = std::min<size_t>(joined.size() - done, kMaxChunkLength);
+        AppendChunk(out, "IDAT", {{joined.data() + done, part}});
+        done += part;
+    }
+}
+
 } // namespace
 
-void AppendPngFile(const PngSource& source, const uint8_t* zlib, size_t zlibSize,
+void AppendPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
                    std::vector<uint8_t>& out)
 {
-    const size_t chunks = zlibSize / kMaxChunkLength + 1;
-    out.reserve(out.size() + 8 + 25 + zlibSize + 12 * chunks + 12);
+    static constexpr uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, no dictionary
+    uint8_t trailer[4];
+    StoreBe32(trailer, adler);
+    std::vector<BandStream> streams(count);
+    std::vector<Band> map(count);
+    size_t total = 0;
+    uint32_t chunk = 0, firstRow = 0;
+    for (size_t b = 0; b < count; ++b) {
+        streams[b].head = b == 0 ? Piece{kZlibHeader, 2} : Piece{nullptr, 0};
+        streams[b].body = {bands[b].data, bands[b].size};
+        streams[b].tail = b + 1 == count ? Piece{trailer, 4} : Piece{nullptr, 0};
+        map[b] = {firstRow, bands[b].rows, chunk, static_cast<uint32_t>(streams[b].head.size)};
+        firstRow += bands[b].rows;
+        chunk += static_cast<uint32_t>(streams[b].Chunks());
+        total += streams[b].Size() + 12 * streams[b].Chunks();
+    }
+    const std::vector<uint8_t> mapBody = count > 1 ? WriteBandMap(map) : std::vector<uint8_t>();
+    out.reserve(out.size() + 8 + 25 + (count > 1 ? mapBody.size() + 12 : 0) + total + 12);
 
     out.insert(out.end(), std::begin(kPngSignature), std::end(kPngSignature));
     uint8_t header[13];
@@ -42,14 +97,12 @@ void AppendPngFile(const PngSource& source, const uint8_t* zlib, size_t zlibSize
     header[8] = source.pixels == PngPixels::Gray16 ? 16 : 8;
     header[9] = kColourType[static_cast<size_t>(source.pixels)];
     header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
-    AppendChunk(out, "IHDR", header, sizeof header);
-    size_t done = 0;
-    do {
-        const size_t part = std::min<size_t>(zlibSize - done, kMaxChunkLength);
-        AppendChunk(out, "IDAT", zlib + done, part);
-        done += part;
-    } while (done < zlibSize);
-    AppendChunk(out, "IEND", nullptr, 0);
+    AppendChunk(out, "IHDR", {{header, sizeof header}});
+    if (count > 1)
+        AppendChunk(out, kBandMapType, {{mapBody.data(), mapBody.size()}});
+    for (const BandStream& stream : streams)
+        AppendBand(out, stream);
+    AppendChunk(out, "IEND", {});
 }
 
 bool ChunksIntact(const uint8_t* data, size_t size)

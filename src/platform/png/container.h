@@ -9,8 +9,17 @@
 
 namespace pngcore {
 
-// Appends signature, IHDR, the zlib stream as IDAT chunks and IEND.
-void AppendPngFile(const PngSource& source, const uint8_t* zlib, size_t zlibSize,
+// One band's raw deflate data.
+struct BandData {
+    const uint8_t* data;
+    size_t size;
+    uint32_t rows;
+};
+
+// Appends signature, IHDR, the band map when there are several bands, the
+// zlib stream (header, the bands in order, `adler`) with each band
+// starting a new IDAT chunk, and IEND.
+void AppendPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
                    std::vector<uint8_t>& out);
 
 inline uint32_t LoadBe32(const uint8_t* p)

@@ -8,7 +8,9 @@
 #include <new>
 
 #include "platform/png/container.h"
+#include "platform/png/band_map.h"
 #include "platform/png/kernels.h"
+#include "platform/png/plain_image.h"
 #include "platform/png/readers.h"
 
 namespace pngcore {
@@ -54,10 +56,12 @@ bool IsType(const uint8_t* type, const char* name) { return std::memcmp(type, na
 // Walks the chunks: IHDR, PLTE (indexed only, 256 entries), consecutive
 // IDATs and IEND, with ancillary chunks anywhere after IHDR; bytes after
 // IEND are ignored. Every CRC must match. tRNS changes the pixels, so it
-// is declined like any chunk this reader does not know.
-bool WalkChunks(const uint8_t* data, size_t size, Header& header,
-                std::vector<std::pair<const uint8_t*, size_t>>& idat)
+// is declined like any chunk this reader does not know. A band map counts
+// only when it is the one map and comes before the image data.
+bool WalkChunks(const uint8_t* data, size_t size, Header& header, Chunks& idat,
+                std::pair<const uint8_t*, size_t>& map)
 {
+    bool mapUsable = true;
     size_t pos = 8;
     enum { kWantHeader, kBeforeData, kInData, kAfterData } state = kWantHeader;
     bool havePalette = false;
@@ -87,7 +91,12 @@ bool WalkChunks(const uint8_t* data, size_t size, Header& header,
             state = kInData;
             idat.emplace_back(body, length);
         } else if (IsType(type, "IEND")) {
+            if (!mapUsable)
+                map = {nullptr, 0};
             return state != kBeforeData && length == 0;
+        } else if (IsType(type, kBandMapType)) {
+            mapUsable = mapUsable && state == kBeforeData && map.first == nullptr;
+            map = {body, length};
         } else if (!IsAncillary(type) || IsType(type, "tRNS")) {
             return false;
         }
@@ -98,14 +107,55 @@ bool WalkChunks(const uint8_t* data, size_t size, Header& header,
 
 } // namespace
 
-bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out)
+libdeflate_decompressor* ThreadDecompressor()
+{
+    thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    return d.get();
+}
+
+bool UnfilterRows(const PlainImage& image, uint8_t* raw, uint32_t firstRow, uint32_t count,
+                  const uint8_t* prev, DecodedPng& out)
+{
+    const FastKernels& k = ActiveKernels();
+    const size_t n = image.n;
+    const size_t rowStep = n + 1;
+    for (size_t r = 0; r < count;) {
+        uint8_t filters[4];
+        uint8_t* rows[4];
+        size_t batch = 0;
+        for (; batch < 4 && r + batch < count; ++batch) {
+            uint8_t* row = raw + (r + batch) * rowStep;
+            if (row[0] > 4)
+                return false;
+            filters[batch] = row[0];
+            rows[batch] = row + 1;
+        }
+        size_t done = k.unfilterRows(filters, rows, batch, prev, n, image.bpp);
+        if (done == 0) {
+            k.unfilterRow(filters[0], rows[0], prev, n, image.bpp);
+            done = 1;
+        }
+        for (size_t j = 0; j < done; ++j) {
+            uint8_t* to = out.rows.data() + (firstRow + r + j) * image.stride;
+            k.swizzle(rows[j], to, n, image.pixels);
+            std::memset(to + n, 0, image.stride - n);
+        }
+        prev = rows[done - 1];
+        r += done;
+    }
+    return true;
+}
+
+bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorkers* workers)
 {
     if (data == nullptr || size < 8 || std::memcmp(data, kPngSignature, 8) != 0)
         return false;
     try {
         Header header{};
-        std::vector<std::pair<const uint8_t*, size_t>> idat;
-        if (!WalkChunks(data, size, header, idat))
+        Chunks idat;
+        std::pair<const uint8_t*, size_t> map{nullptr, 0};
+        if (!WalkChunks(data, size, header, idat, map))
             return false;
 
         const size_t bpp = PngBytesPerPixel(header.pixels);
@@ -114,6 +164,24 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out)
         if (stride > 0x7FFFFFFF || uint64_t{stride} * header.height > kMaxImageBytes ||
             uint64_t{n + 1} * header.height > kMaxImageBytes)
             return false;
+        const PlainImage image{header.width, header.height, header.pixels, bpp, n, stride};
+
+        // Kept per thread: fresh pages for every frame cost more than
+        // decoding it.
+        thread_local std::vector<uint8_t> raw;
+        const size_t rawSize = (n + 1) * header.height;
+        if (raw.size() < rawSize)
+            raw.resize(rawSize);
+        // Every row is written below, padding included, so a reused image
+        // skips a pass over the whole frame.
+        out.width = header.width;
+        out.height = header.height;
+        out.pixels = header.pixels;
+        out.stride = stride;
+        out.rows.resize(stride * header.height);
+        if (map.first != nullptr &&
+            DecodeBands(image, idat, map.first, map.second, raw.data(), out, workers))
+            return true;
 
         std::vector<uint8_t> joined;
         const uint8_t* zlib = idat[0].first;
@@ -124,60 +192,16 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out)
             zlib = joined.data();
             zlibSize = joined.size();
         }
-
-        // Kept per thread: fresh pages for every frame cost more than
-        // decoding it.
-        thread_local std::vector<uint8_t> raw;
-        thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>
-            d(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-        const size_t rawSize = (n + 1) * header.height;
-        if (raw.size() < rawSize)
-            raw.resize(rawSize);
-        if (!d)
+        libdeflate_decompressor* d = ThreadDecompressor();
+        if (d == nullptr)
             return false;
         size_t consumed = 0;
-        if (libdeflate_zlib_decompress_ex(d.get(), zlib, zlibSize, raw.data(), rawSize, &consumed,
+        if (libdeflate_zlib_decompress_ex(d, zlib, zlibSize, raw.data(), rawSize, &consumed,
                                           nullptr) != LIBDEFLATE_SUCCESS ||
             consumed != zlibSize)
             return false;
-
-        out.width = header.width;
-        out.height = header.height;
-        out.pixels = header.pixels;
-        out.stride = stride;
-        // Every row is written below; only the padding needs clearing, so a
-        // reused image skips a pass over the whole frame.
-        out.rows.resize(stride * header.height);
-        if (stride != n) {
-            for (size_t r = 0; r < header.height; ++r)
-                std::memset(out.rows.data() + r * stride + n, 0, stride - n);
-        }
-        const FastKernels& k = ActiveKernels();
         std::unique_ptr<uint8_t[]> zeros(new uint8_t[n]());
-        const uint8_t* prev = zeros.get();
-        const size_t rowStep = n + 1;
-        for (size_t r = 0; r < header.height;) {
-            uint8_t filters[4];
-            uint8_t* rows[4];
-            size_t count = 0;
-            for (; count < 4 && r + count < header.height; ++count) {
-                uint8_t* row = raw.data() + (r + count) * rowStep;
-                if (row[0] > 4)
-                    return false;
-                filters[count] = row[0];
-                rows[count] = row + 1;
-            }
-            size_t done = k.unfilterRows(filters, rows, count, prev, n, bpp);
-            if (done == 0) {
-                k.unfilterRow(filters[0], rows[0], prev, n, bpp);
-                done = 1;
-            }
-            for (size_t j = 0; j < done; ++j)
-                k.swizzle(rows[j], out.rows.data() + (r + j) * stride, n, header.pixels);
-            prev = rows[done - 1];
-            r += done;
-        }
-        return true;
+        return UnfilterRows(image, raw.data(), 0, header.height, zeros.get(), out);
     } catch (const std::bad_alloc&) {
         return false;
     }

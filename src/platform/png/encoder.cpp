@@ -2,22 +2,31 @@
 // guessed cost and counts the symbols they would produce; the frame's code
 // is built from those counts. The main pass then filters every row five
 // ways, keeps the form the code makes cheapest and codes it at once, as a
-// single dynamic-Huffman block.
+// dynamic-Huffman block per band.
+//
+// Bands (band_map.h) are coded independently, on the worker pool when
+// there is one: each starts with a filter that does not look above it and
+// ends on a byte boundary, runs never cross into the next band, and the
+// frame's Adler-32 is combined from the bands'. The code is the frame's:
+// sampled once, its header repeated in every band.
 //
 // Where the sample shows that real match search would win clearly (flat
 // areas, text), the frame goes to libdeflate instead.
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "platform/png/band_map.h"
 #include "platform/png/container.h"
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
 #include "platform/png/png.h"
 #include "platform/png/symbols.h"
+#include "platform/png/worker_pool.h"
 
 using namespace pngcore;
 
@@ -80,13 +89,14 @@ size_t Cheapest(const uint64_t cost[kFilterCount])
 }
 
 // Filters row r against the raw row in prev and returns the chosen form,
-// filter byte first (n + 1 bytes).
+// filter byte first (n + 1 bytes). A band's first row may only use None or
+// Sub, which do not read the row above.
 uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t n, size_t bpp,
-                    const LiteralTables& costs)
+                    const LiteralTables& costs, bool bandStart = false)
 {
     uint64_t cost[kFilterCount];
     k.filterRow(rows.cur(), rows.prev(), n, bpp, costs, rows.filtered(), cost);
-    const size_t f = Cheapest(cost);
+    const size_t f = bandStart ? (cost[1] < cost[0] ? 1 : 0) : Cheapest(cost);
     uint8_t* data = rows.filtered()[f] - 1;
     data[0] = static_cast<uint8_t>(f);
     return data;
@@ -146,29 +156,88 @@ bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBit
     return size != 0 && static_cast<double>(estimatedBits) / 8 > kFallbackRatio * static_cast<double>(size);
 }
 
-void EncodeMatchFree(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
-                     size_t bpp, const FrameCode& code, const CodeLengths& lengths,
-                     std::vector<uint8_t>& out)
+// Per-thread row buffers, kept for the next band of the same row size.
+RowBuffers& ThreadRows(size_t n)
 {
-    // Kept per thread: fresh pages for every frame cost more than coding it.
-    thread_local std::vector<uint8_t> zlib;
-    // zlib header, block header (287 code lengths of at most 14 bits each),
-    // the rows, end of block, Adler-32 and the writer's 8-byte stores.
-    const size_t bound = 2 + 1024 + source.height * (n + 1) * kMaxBitsPerByte / 8 + 16 + 8;
-    if (zlib.size() < bound)
-        zlib.resize(bound);
-    zlib[0] = 0x78;  // deflate, 32 KiB window
-    zlib[1] = 0x01;  // no dictionary, check bits
-    BitWriter writer;
-    writer.next = zlib.data() + 2;
-    WriteBlockHeader(lengths, writer);
+    thread_local std::unique_ptr<RowBuffers> rows;
+    thread_local size_t rowsFor = 0;
+    if (!rows || rowsFor != n) {
+        rows.reset();
+        rows = std::make_unique<RowBuffers>(n);
+        rowsFor = n;
+    }
+    return *rows;
+}
 
+// Where a frame's bands are and what their coding produced.
+struct BandPlan {
+    size_t rawRow;  // filtered row bytes
+    uint32_t bandRows;
+    size_t count;
+    std::vector<size_t> slot;  // start of each band's output space, then the end
+    std::vector<BandData> out;
+    std::vector<uint32_t> adler;
+    std::atomic<bool> failed{false};
+
+    BandPlan(uint32_t height, size_t n)
+        : rawRow(n + 1), bandRows(BandRows(n + 1)), count(BandCount(height, bandRows)),
+          slot(count + 1), out(count), adler(count)
+    {
+        for (size_t b = 0; b < count; ++b)
+            out[b].rows = std::min<uint32_t>(bandRows, height - FirstRow(b));
+    }
+    uint32_t FirstRow(size_t b) const { return static_cast<uint32_t>(b) * bandRows; }
+    size_t RawBytes(size_t b) const { return out[b].rows * rawRow; }
+    bool Last(size_t b) const { return b + 1 == count; }
+    // Gives every band `slotBytes(its raw bytes)` of output space.
+    size_t Place(size_t (*slotBytes)(size_t))
+    {
+        for (size_t b = 0; b < count; ++b)
+            slot[b + 1] = slot[b] + slotBytes(RawBytes(b));
+        return slot[count];
+    }
+    uint32_t FrameAdler() const
+    {
+        uint32_t frame = adler[0];
+        for (size_t b = 1; b < count; ++b)
+            frame = Adler32Combine(frame, adler[b], RawBytes(b));
+        return frame;
+    }
+};
+
+// Ends a band that is not the stream's last with an empty stored block
+// (the sync flush), which leaves the next band on a byte boundary.
+void PutSyncFlush(BitWriter& writer)
+{
+    writer.Put(0, 3);  // not final, stored
+    writer.AlignToByte();
+    static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+    std::memcpy(writer.next, kEmptyStored, 4);
+    writer.next += 4;
+}
+
+size_t MatchFreeSlotBytes(size_t rawBytes)
+{
+    // Block header (287 code lengths of at most 14 bits each), the rows,
+    // end of block, sync flush and the writer's 8-byte stores.
+    return 1024 + rawBytes * kMaxBitsPerByte / 8 + 16 + 8;
+}
+
+void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                         const FrameCode& code, const CodeLengths& lengths, BandPlan& plan,
+                         uint8_t* slots, size_t b)
+{
+    RowBuffers& rows = ThreadRows(n);
+    BitWriter writer;
+    writer.next = slots + plan.slot[b];
+    WriteBlockHeader(lengths, writer, plan.Last(b));
     rows.ClearPrev();
     RunState run;
     uint32_t adler = 1;
-    for (size_t r = 0; r < source.height; ++r) {
+    const size_t first = plan.FirstRow(b);
+    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        const uint8_t* data = FilterBest(k, rows, n, bpp, code.literals);
+        const uint8_t* data = FilterBest(k, rows, n, bpp, code.literals, r == first && r != 0);
         k.encodeBytes(data, n + 1, code, run, writer);
         adler = libdeflate_adler32(adler, data, n + 1);
         rows.Advance();
@@ -176,39 +245,148 @@ void EncodeMatchFree(const PngSource& source, const FastKernels& k, RowBuffers& 
     BitSink sink{code, writer};
     EmitRun(run.zeros, sink);
     writer.Put(code.endCode, code.endLength);
-    writer.AlignToByte();
-    StoreBe32(writer.next, adler);
-    writer.next += 4;
-    AppendPngFile(source, zlib.data(), static_cast<size_t>(writer.next - zlib.data()), out);
+    if (plan.Last(b))
+        writer.AlignToByte();
+    else
+        PutSyncFlush(writer);
+    plan.out[b].data = slots + plan.slot[b];
+    plan.out[b].size = static_cast<size_t>(writer.next - plan.out[b].data);
+    plan.adler[b] = adler;
 }
 
-void EncodeWithLibdeflate(const PngSource& source, const FastKernels& k, RowBuffers& rows,
-                          size_t n, size_t bpp, const LiteralTables& costs,
-                          std::vector<uint8_t>& out)
+size_t LibdeflateSlotBytes(size_t rawBytes)
 {
-    const size_t rawSize = source.height * (n + 1);
-    std::unique_ptr<uint8_t[]> raw(new uint8_t[rawSize]);
+    // Halves coded apart and stored blocks stay well inside twice the bound.
+    return 2 * libdeflate_deflate_compress_bound(nullptr, rawBytes) + 4096;
+}
+
+using Compressor = std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>;
+
+libdeflate_compressor& ThreadCompressor()
+{
+    thread_local Compressor c(nullptr, libdeflate_free_compressor);
+    if (!c) {
+        c.reset(libdeflate_alloc_compressor(kFallbackLevel));
+        if (!c)
+            throw std::bad_alloc();
+    }
+    return *c;
+}
+
+// Stored blocks, none final, for bytes libdeflate would not give as one
+// block however small the piece.
+uint8_t* PutStored(const uint8_t* raw, size_t size, uint8_t* out)
+{
+    do {
+        const size_t part = std::min<size_t>(size, 0xFFFF);
+        const uint8_t head[5] = {0x00, static_cast<uint8_t>(part), static_cast<uint8_t>(part >> 8),
+                                 static_cast<uint8_t>(~part), static_cast<uint8_t>(~part >> 8)};
+        std::memcpy(out, head, 5);
+        std::memcpy(out + 5, raw, part);
+        out += 5 + part;
+        raw += part;
+        size -= part;
+    } while (size != 0);
+    return out;
+}
+
+// True when `stream`, one deflate block made non-final, followed by an
+// empty stored block that starts in its last byte's padding and a final
+// empty block, inflates to exactly `rawSize` bytes. libdeflate pads its
+// last byte with zeros but does not say how many: three or more hold the
+// stored block's header, fewer push it into a byte of its own.
+bool HeaderFitsPadding(const uint8_t* stream, size_t size, size_t rawSize)
+{
+    thread_local std::vector<uint8_t> test, inflated;
+    thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        nullptr, libdeflate_free_decompressor);
+    if (!d) {
+        d.reset(libdeflate_alloc_decompressor());
+        if (!d)
+            throw std::bad_alloc();
+    }
+    static constexpr uint8_t kTail[6] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
+    test.assign(stream, stream + size);
+    test.insert(test.end(), std::begin(kTail), std::end(kTail));
+    inflated.resize(rawSize + 1);
+    size_t in = 0, out = 0;
+    return libdeflate_deflate_decompress_ex(d.get(), test.data(), test.size(), inflated.data(),
+                                            inflated.size(), &in, &out) == LIBDEFLATE_SUCCESS &&
+           in == test.size() && out == rawSize;
+}
+
+// Deflates `raw` into `out` as whole blocks; unless `final`, none is final
+// and the data ends on a byte boundary. Returns the end of what it wrote.
+// libdeflate writes a stream that ends in a final block; with a single
+// block that flag is its very first bit and can be cleared. Several blocks
+// are rarer, and the piece is then coded as two halves.
+uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out, uint8_t* end)
+{
+    constexpr size_t kMinSplit = 4096;
+    size_t got = libdeflate_deflate_compress(&ThreadCompressor(), raw, size, out,
+                                                   static_cast<size_t>(end - out));
+    if (got == 0)
+        throw std::bad_alloc();  // cannot happen with the slot's bound
+    if (final)
+        return out + got;
+    if ((out[0] & 1) != 0) {
+        out[0] &= 0xFE;
+        if (!HeaderFitsPadding(out, got, size))
+            out[got++] = 0x00;
+        static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+        std::memcpy(out + got, kEmptyStored, 4);
+        return out + got + 4;
+    }
+    if (size < kMinSplit)
+        return PutStored(raw, size, out);
+    const size_t half = size / 2;
+    out = DeflatePiece(raw, half, false, out, end);
+    return DeflatePiece(raw + half, size - half, false, out, end);
+}
+
+void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                          const LiteralTables& costs, uint8_t* raw, BandPlan& plan,
+                          uint8_t* slots, size_t b)
+{
+    RowBuffers& rows = ThreadRows(n);
     rows.ClearPrev();
-    for (size_t r = 0; r < source.height; ++r) {
+    const size_t first = plan.FirstRow(b);
+    uint8_t* bandRaw = raw + first * (n + 1);
+    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        std::memcpy(raw.get() + r * (n + 1), FilterBest(k, rows, n, bpp, costs), n + 1);
+        std::memcpy(raw + r * (n + 1), FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
         rows.Advance();
     }
-    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(
-        libdeflate_alloc_compressor(kFallbackLevel), libdeflate_free_compressor);
-    if (!c)
-        throw std::bad_alloc();
-    const size_t bound = libdeflate_zlib_compress_bound(c.get(), rawSize);
-    std::unique_ptr<uint8_t[]> zlib(new uint8_t[bound]);
-    const size_t size = libdeflate_zlib_compress(c.get(), raw.get(), rawSize, zlib.get(), bound);
-    if (size == 0)
-        throw std::bad_alloc();  // cannot happen with a bound-sized buffer
-    AppendPngFile(source, zlib.get(), size, out);
+    uint8_t* slot = slots + plan.slot[b];
+    uint8_t* end = DeflatePiece(bandRaw, plan.RawBytes(b), plan.Last(b), slot, slots + plan.slot[b + 1]);
+    plan.out[b].data = slot;
+    plan.out[b].size = static_cast<size_t>(end - slot);
+    plan.adler[b] = libdeflate_adler32(1, bandRaw, plan.RawBytes(b));
+}
+
+// Runs `code(b)` for every band, on the pool when there is one; a band that
+// runs out of memory fails the frame.
+template <class Code>
+bool CodeBands(PngWorkers* workers, BandPlan& plan, Code code)
+{
+    RunTasks(workers, plan.count, [&](size_t b) {
+        try {
+            code(b);
+        } catch (const std::bad_alloc&) {
+            plan.failed.store(true, std::memory_order_relaxed);
+        }
+    });
+    return !plan.failed.load(std::memory_order_relaxed);
 }
 
 } // namespace
 
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out)
+{
+    return EncodePng(source, out, nullptr);
+}
+
+bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* workers)
 {
     if (source.width == 0 || source.height == 0 || source.width > kMaxChunkLength ||
         source.height > kMaxChunkLength || source.firstRow == nullptr)
@@ -223,21 +401,41 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out)
     const size_t before = out.size();
     try {
         const FastKernels& k = ActiveKernels();
-        RowBuffers rows(n);
         SymbolCounts counts;
         std::vector<uint8_t> sample;
-        SampleRows(source, k, rows, n, bpp, counts, sample);
+        SampleRows(source, k, ThreadRows(n), n, bpp, counts, sample);
 
+        // Kept per thread: fresh pages for every frame cost more than
+        // coding it.
+        thread_local std::vector<uint8_t> slots;
+        BandPlan plan(source.height, n);
         FrameCode code;
         CodeLengths lengths;
+        bool coded;
         if (BuildFrameCode(counts, code, lengths) &&
             !MatchesWinClearly(sample, EstimatedBits(counts, lengths))) {
-            EncodeMatchFree(source, k, rows, n, bpp, code, lengths, out);
+            const size_t size = plan.Place(MatchFreeSlotBytes);
+            if (slots.size() < size)
+                slots.resize(size);
+            uint8_t* const base = slots.data();  // the caller's: workers have their own
+            coded = CodeBands(workers, plan, [&](size_t b) {
+                EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
+            });
         } else {
             LiteralTables guess;
             FillGuessedCosts(guess);
-            EncodeWithLibdeflate(source, k, rows, n, bpp, guess, out);
+            std::unique_ptr<uint8_t[]> raw(new uint8_t[source.height * (n + 1)]);
+            const size_t size = plan.Place(LibdeflateSlotBytes);
+            if (slots.size() < size)
+                slots.resize(size);
+            uint8_t* const base = slots.data();
+            coded = CodeBands(workers, plan, [&](size_t b) {
+                EncodeLibdeflateBand(source, k, n, bpp, guess, raw.get(), plan, base, b);
+            });
         }
+        if (!coded)
+            throw std::bad_alloc();
+        AppendPngFile(source, plan.out.data(), plan.count, plan.FrameAdler(), out);
         return true;
     } catch (const std::bad_alloc&) {
         out.resize(before);

@@ -208,7 +208,7 @@ bool BuildFrameCode(const SymbolCounts& counts, FrameCode& code, CodeLengths& ou
     return GroupsFitTables(lengths, codes, code.literals);
 }
 
-void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer)
+void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer, bool final)
 {
     // Code lengths of 286 literal/length symbols and one distance symbol,
     // run-length coded with symbols 16, 17 and 18.
@@ -285,7 +285,7 @@ void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer)
     while (hclen > 4 && symbolLengths[kOrder[hclen - 1]] == 0)
         --hclen;
 
-    writer.Put(1, 1);                        // final block
+    writer.Put(final ? 1 : 0, 1);            // BFINAL
     writer.Put(2, 2);                        // dynamic Huffman
     writer.Put(kLitLenSymbols - 257, 5);     // HLIT
     writer.Put(0, 5);                        // HDIST: one distance code

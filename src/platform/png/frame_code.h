@@ -30,8 +30,9 @@ struct CodeLengths {
 // cannot be fitted to that shape (callers then write the frame another way).
 bool BuildFrameCode(const SymbolCounts& counts, FrameCode& code, CodeLengths& lengths);
 
-// Starts the final dynamic-Huffman block: block header and code lengths.
-void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer);
+// Starts a dynamic-Huffman block (the stream's last when `final`): block
+// header and code lengths.
+void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer, bool final);
 
 // Rough per-literal bit costs (smaller residuals cheaper) used to pick
 // filters before the frame's own code exists. Only lengths are set.

@@ -5,5 +5,10 @@
 
 bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out)
 {
-    return pngcore::DecodePlainPng(data, size, out) || pngcore::DecodeAnyPng(data, size, out);
+    return DecodePng(data, size, out, nullptr);
+}
+
+bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out, PngWorkers* workers)
+{
+    return pngcore::DecodePlainPng(data, size, out, workers) || pngcore::DecodeAnyPng(data, size, out);
 }

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+class PngWorkers;  // worker_pool.h
+
 // Pixel layouts in memory, as the imaging library's formats lay them out.
 enum class PngPixels : uint8_t {
     Index8,  // one palette index per byte, meaning gray level i
@@ -46,8 +48,12 @@ struct PngSource {
 // Appends one complete PNG datastream (signature through IEND) to `out`.
 // Returns false, with `out` as it was, for a zero-sized image, for sizes a
 // PNG cannot describe and when memory runs out. Thread-safe; each thread
-// keeps its scratch buffers for the next frame.
+// keeps its scratch buffers for the next frame. Frames of several row
+// bands (about 512 KiB of pixels each) are coded band by band on
+// `workers` when it is given, with the calling thread taking part; the
+// bytes are the same with any pool or none.
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out);
+bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* workers);
 
 // A decoded image. Rows are `stride` bytes apart, stride a multiple of 4
 // and at least width * PngBytesPerPixel(pixels).
@@ -70,5 +76,8 @@ struct DecodedPng {
 // correction is applied. Bytes after IEND are ignored. Returns false for
 // bytes that are not a PNG, for CRC and zlib errors, for truncated data, and
 // for images whose rows a signed 32-bit stride cannot address or whose size
-// passes the decoder's limits. Thread-safe.
+// passes the decoder's limits. Thread-safe. Frames with a band map (as
+// EncodePng writes them) are inflated and unfiltered band by band on
+// `workers` when it is given.
 bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out);
+bool DecodePng(const uint8_t* data, size_t size, DecodedPng& out, PngWorkers* workers);

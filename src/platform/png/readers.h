@@ -19,7 +19,10 @@ constexpr uint32_t kMaxWidth = (0x7FFFFFFFu - 3) / 4;
 // are bytes after IEND. Returns false ("not handled") for anything else,
 // including every damaged input, so that libspng decides about it; `out` is
 // then unspecified. Thread-safe; each thread keeps its scratch buffer.
-bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out);
+// A valid band map lets the bands be inflated and unfiltered apart, on
+// `workers` when given; a map that does not fit the file is ignored.
+bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out,
+                    PngWorkers* workers = nullptr);
 
 // Decodes any PNG with libspng, after checking the framing and every chunk
 // CRC. Returns false for everything DecodePng documents as a failure.

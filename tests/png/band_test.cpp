@@ -1,0 +1,256 @@
+// Frames cut into row bands: the same bytes whatever the pool, readable by
+// any decoder, and read back band by band only when the map fits the file.
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <functional>
+#include <random>
+
+#include "platform/png/band_map.h"
+#include "platform/png/worker_pool.h"
+#include "test_frames.h"
+#include "tests/hostile/png_bytes.h"
+
+namespace {
+
+struct ChunkAt {
+    std::string type;
+    size_t at;      // of the length field
+    size_t length;
+};
+
+std::vector<ChunkAt> ChunksOf(const std::vector<uint8_t>& png)
+{
+    std::vector<ChunkAt> chunks;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const size_t length = png_bytes::GetBe32(png.data() + at);
+        chunks.push_back({std::string(png.begin() + ptrdiff_t(at + 4), png.begin() + ptrdiff_t(at + 8)), at, length});
+        at += length + 12;
+    }
+    return chunks;
+}
+
+size_t CountOf(const std::vector<ChunkAt>& chunks, const char* type)
+{
+    size_t count = 0;
+    for (const ChunkAt& chunk : chunks)
+        count += chunk.type == type;
+    return count;
+}
+
+// The file with its band map removed, as an editor that drops unknown
+// unsafe-to-copy chunks leaves it.
+std::vector<uint8_t> WithoutMap(const std::vector<uint8_t>& png)
+{
+    std::vector<uint8_t> out(png.begin(), png.begin() + 8);
+    for (const ChunkAt& chunk : ChunksOf(png)) {
+        if (chunk.type != pngcore::kBandMapType)
+            out.insert(out.end(), png.begin() + ptrdiff_t(chunk.at), png.begin() + ptrdiff_t(chunk.at + chunk.length + 12));
+    }
+    return out;
+}
+
+uint32_t BandRowsOf(uint32_t width, PngPixels pixels)
+{
+    return pngcore::BandRows(size_t{width} * PngBytesPerPixel(pixels) + 1);
+}
+
+TEST(Bands, Adler32CombinesAtEveryCut)
+{
+    std::vector<uint8_t> data(3 * 65521 + 17);
+    std::mt19937 rng(5);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = i < 70000 ? 0xFF : static_cast<uint8_t>(rng());  // sums near the modulus
+    const uint32_t whole = libdeflate_adler32(1, data.data(), data.size());
+    for (size_t cut : {size_t{0}, size_t{1}, size_t{5552}, size_t{65521}, size_t{65522}, size_t{131042},
+                       data.size() - 1, data.size()}) {
+        const uint32_t a = libdeflate_adler32(1, data.data(), cut);
+        const uint32_t b = libdeflate_adler32(1, data.data() + cut, data.size() - cut);
+        EXPECT_EQ(pngcore::Adler32Combine(a, b, data.size() - cut), whole) << "cut at " << cut;
+    }
+}
+
+// Heights as multiples of a layout's band rows: one band exactly, a last
+// band of one row, several with a partial last one.
+struct BandCase {
+    PngPixels pixels;
+    Content content;  // photo goes match-free, text to libdeflate
+    uint32_t width;
+    double bands;
+};
+
+constexpr BandCase kCases[] = {
+    {PngPixels::Index8, Content::Photo, 200, 1},     {PngPixels::Index8, Content::Text, 200, 2.6},
+    {PngPixels::Gray16, Content::Photo, 130, 1.003}, {PngPixels::Gray16, Content::Sparse, 130, 3.5},
+    {PngPixels::Bgr24, Content::Photo, 256, 4.4},    {PngPixels::Bgr24, Content::Text, 256, 1.003},
+    {PngPixels::Bgra32, Content::Gradient, 97, 2.2}, {PngPixels::Bgra32, Content::Photo, 4000, 7},
+};
+
+TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)
+{
+    PngWorkers one(1), two(2), three(3);
+    for (const BandCase& c : kCases) {
+        const uint32_t rows = BandRowsOf(c.width, c.pixels);
+        const uint32_t height = c.bands == 1.003 ? rows + 1 : static_cast<uint32_t>(rows * c.bands);
+        const size_t bands = pngcore::BandCount(height, rows);
+        SCOPED_TRACE(testing::Message() << PixelsName(c.pixels) << " " << ContentName(c.content) << " "
+                                        << c.width << "x" << height << ", " << bands << " bands");
+        const Frame frame = MakeFrame(c.width, height, c.pixels, c.content, 3);
+        std::vector<uint8_t> reference;
+        {
+            ForcedPath portable(PngSimdPath::Portable);
+            ASSERT_TRUE(EncodePng(frame.Source(), reference));
+        }
+        const std::vector<ChunkAt> chunks = ChunksOf(reference);
+        EXPECT_EQ(CountOf(chunks, "IDAT"), bands);
+        EXPECT_EQ(CountOf(chunks, pngcore::kBandMapType), bands > 1 ? 1u : 0u);
+        for (PngSimdPath path : AvailablePaths()) {
+            ForcedPath forced(path);
+            for (PngWorkers* pool : {static_cast<PngWorkers*>(nullptr), &one, &two, &three}) {
+                std::vector<uint8_t> png;
+                ASSERT_TRUE(EncodePng(frame.Source(), png, pool));
+                EXPECT_EQ(png, reference) << PathName(path) << ", " << (pool ? pool->Threads() : 0) << " threads";
+            }
+            for (PngWorkers* pool : {static_cast<PngWorkers*>(nullptr), &two}) {
+                DecodedPng banded, serial;
+                ASSERT_TRUE(pngcore::DecodePlainPng(reference.data(), reference.size(), banded, pool));
+                EXPECT_TRUE(SamePixels(frame, banded)) << PathName(path);
+                const std::vector<uint8_t> plain = WithoutMap(reference);
+                ASSERT_TRUE(pngcore::DecodePlainPng(plain.data(), plain.size(), serial, pool));
+                EXPECT_TRUE(SamePixels(frame, serial));
+            }
+        }
+        DecodedPng bySpng;
+        ASSERT_TRUE(ReferenceDecode(reference.data(), reference.size(), bySpng));
+        EXPECT_TRUE(SamePixels(frame, bySpng));
+    }
+}
+
+TEST(Bands, ThreadsStartWithTheFirstBandedFrame)
+{
+    PngWorkers pool(3);
+    EXPECT_EQ(pool.Threads(), 3u);
+    std::vector<uint8_t> png;
+    const Frame small = MakeFrame(64, 64, PngPixels::Bgr24, Content::Photo);
+    ASSERT_TRUE(EncodePng(small.Source(), png, &pool));
+    DecodedPng decoded;
+    ASSERT_TRUE(DecodePng(png.data(), png.size(), decoded, &pool));
+    EXPECT_EQ(pool.Started(), 0u);
+    const Frame large = MakeFrame(512, 2 * BandRowsOf(512, PngPixels::Bgr24), PngPixels::Bgr24, Content::Photo);
+    ASSERT_TRUE(EncodePng(large.Source(), png, &pool));
+    EXPECT_EQ(pool.Started(), 2u);
+}
+
+// A banded frame whose map is then edited (CRC repaired): every reader
+// must still give the exact pixels, through the serial path.
+using MapEdit = std::function<void(uint8_t* map, size_t size)>;
+
+void PutBe32At(uint8_t* p, uint32_t v)
+{
+    std::vector<uint8_t> bytes;
+    png_bytes::PutBe32(bytes, v);
+    std::copy(bytes.begin(), bytes.end(), p);
+}
+
+struct MangledMap {
+    const char* what;
+    MapEdit edit;
+};
+
+const MangledMap kMangled[] = {
+    {"offset past the chunk", [](uint8_t* m, size_t) { PutBe32At(m + 8 + 16 + 12, 0x7FFFFFF0); }},
+    {"chunk index past the last", [](uint8_t* m, size_t) { PutBe32At(m + 8 + 32 + 8, 9); }},
+    {"bands overlap", [](uint8_t* m, size_t) { PutBe32At(m + 8 + 16 + 8, 0); PutBe32At(m + 8 + 16 + 12, 2); }},
+    {"rows moved between bands", [](uint8_t* m, size_t) {
+         PutBe32At(m + 8 + 4, png_bytes::GetBe32(m + 8 + 4) + 1);
+         PutBe32At(m + 8 + 16, png_bytes::GetBe32(m + 8 + 16) + 1);
+         PutBe32At(m + 8 + 20, png_bytes::GetBe32(m + 8 + 20) - 1); }},
+    {"too few rows", [](uint8_t* m, size_t) { PutBe32At(m + 8 + 32 + 4, png_bytes::GetBe32(m + 8 + 32 + 4) - 1); }},
+    {"huge band count", [](uint8_t* m, size_t) { PutBe32At(m + 4, 0xFFFFFFFF); }},
+    {"one band for three chunks", [](uint8_t* m, size_t) { PutBe32At(m + 4, 1); PutBe32At(m + 8 + 4, 0); }},
+    {"unknown version", [](uint8_t* m, size_t) { m[0] = 2; }},
+    {"rows start past zero", [](uint8_t* m, size_t) { PutBe32At(m + 8, 1); }},
+};
+
+std::vector<uint8_t> EditMap(std::vector<uint8_t> png, const MapEdit& edit)
+{
+    for (const ChunkAt& chunk : ChunksOf(png)) {
+        if (chunk.type != pngcore::kBandMapType)
+            continue;
+        edit(png.data() + chunk.at + 8, chunk.length);
+        PutBe32At(png.data() + chunk.at + 8 + chunk.length,
+                  libdeflate_crc32(0, png.data() + chunk.at + 4, chunk.length + 4));
+    }
+    return png;
+}
+
+TEST(Bands, MangledMapsFallBackToTheRightPixels)
+{
+    PngWorkers pool(2);
+    const uint32_t rows = BandRowsOf(300, PngPixels::Bgr24);
+    const Frame frame = MakeFrame(300, 3 * rows, PngPixels::Bgr24, Content::Photo, 9);
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(EncodePng(frame.Source(), png));
+    ASSERT_EQ(CountOf(ChunksOf(png), "IDAT"), 3u);
+    for (const MangledMap& mangled : kMangled) {
+        SCOPED_TRACE(mangled.what);
+        const std::vector<uint8_t> edited = EditMap(png, mangled.edit);
+        ASSERT_NE(edited, png);
+        DecodedPng decoded;
+        ASSERT_TRUE(DecodePng(edited.data(), edited.size(), decoded, &pool));
+        EXPECT_TRUE(SamePixels(frame, decoded));
+    }
+    // A wrong Adler-32 is a damaged file, map or not.
+    std::vector<uint8_t> badAdler = png;
+    const ChunkAt last = ChunksOf(png)[CountOf(ChunksOf(png), "IDAT") + 1];
+    badAdler[last.at + 8 + last.length - 1] ^= 1;
+    PutBe32At(badAdler.data() + last.at + 8 + last.length,
+              libdeflate_crc32(0, badAdler.data() + last.at + 4, last.length + 4));
+    DecodedPng decoded;
+    EXPECT_FALSE(DecodePng(badAdler.data(), badAdler.size(), decoded, &pool));
+}
+
+// Another writer's banded file: every row filtered Up (so each band but the
+// first must wait for the one above), bands as stored blocks, and the map
+// once before the data and once, ignored, after it.
+TEST(Bands, BandsThatLookAboveThemWaitForTheBandBefore)
+{
+    const uint32_t width = 40, height = 30, bandRows = 7;
+    const Frame frame = MakeFrame(width, height, PngPixels::Index8, Content::Gradient, 2);
+    std::vector<std::vector<uint8_t>> idat;
+    std::vector<pngcore::Band> bands;
+    std::vector<uint8_t> all;
+    for (uint32_t first = 0; first < height; first += bandRows) {
+        const uint32_t count = std::min(bandRows, height - first);
+        std::vector<uint8_t> raw;
+        for (uint32_t r = first; r < first + count; ++r) {
+            raw.push_back(2);
+            for (uint32_t x = 0; x < width; ++x)
+                raw.push_back(uint8_t(frame.Row(r)[x] - (r == 0 ? 0 : frame.Row(r - 1)[x])));
+        }
+        all.insert(all.end(), raw.begin(), raw.end());
+        const bool last = first + count == height;
+        std::vector<uint8_t> data = first == 0 ? std::vector<uint8_t>{0x78, 0x01} : std::vector<uint8_t>{};
+        data.insert(data.end(), {uint8_t(last ? 1 : 0), uint8_t(raw.size()), uint8_t(raw.size() >> 8),
+                                 uint8_t(~raw.size()), uint8_t(~raw.size() >> 8)});
+        data.insert(data.end(), raw.begin(), raw.end());
+        bands.push_back({first, count, uint32_t(idat.size()), first == 0 ? 2u : 0u});
+        idat.push_back(std::move(data));
+    }
+    png_bytes::PutBe32(idat.back(), libdeflate_adler32(1, all.data(), all.size()));
+    const std::vector<uint8_t> map = pngcore::WriteBandMap(bands);
+    std::vector<uint8_t> png = png_bytes::Signature();
+    png_bytes::Chunk(png, "IHDR", png_bytes::Ihdr(width, height, 8, 0));
+    png_bytes::Chunk(png, pngcore::kBandMapType, map);
+    for (const auto& data : idat)
+        png_bytes::Chunk(png, "IDAT", data);
+    png_bytes::Chunk(png, pngcore::kBandMapType, map);
+    png_bytes::Chunk(png, "IEND", {});
+
+    PngWorkers pool(2);
+    DecodedPng decoded;
+    ASSERT_TRUE(pngcore::DecodePlainPng(png.data(), png.size(), decoded, &pool));
+    EXPECT_TRUE(SamePixels(frame, decoded));
+}
+
+} // namespace
