@@ -1,10 +1,11 @@
 // Several instances compressing and decompressing at once, one thread per
 // instance. Instances share only the process-wide runtime (the encoder's
 // class id), so every thread must get exactly the bytes a lone thread gets,
-// and every frame must come back bit-exact. Opening and closing stay on one
-// thread: the open count is not locked, by design.
+// and every frame must come back bit-exact. Opens and closes may come from
+// several threads at once too: the runtime starts and stops under a lock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <barrier>
 #include <thread>
 #include <tuple>
@@ -191,6 +192,56 @@ TEST(Threads, CallersShareOnePngPool)
         thread.join();
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+// Opens, banded frames and closes interleaved on four threads, with a pool of
+// two: the runtime starts and stops many times under the threads' feet, and
+// never twice at once or under a live instance.
+TEST(Threads, OpensFramesAndClosesInterleave)
+{
+    NativeSetWorkerThreads(2);
+    Frame frame(640, 480, 24);  // two bands: the pool is used
+    frame.FillRandom(7);
+    for (auto& b : frame.rows)
+        b &= 0x0F;
+    std::vector<uint8_t> expected;
+    {
+        CodecSession alone;
+        ASSERT_NE(alone.id(), 0u);
+        expected = CompressFrame(alone.id(), frame).frame.bytes;
+    }
+    const int startups = NativeGdiplusStartupCount();
+    std::atomic<int> failures{0};
+    std::barrier start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            for (int round = 0; round < kRounds; ++round) {
+                const DWORD_PTR id = OpenCodec();
+                if (id == 0) {
+                    ++failures;
+                    continue;
+                }
+                const CompressResult compressed = CompressFrame(id, frame);
+                const DecompressResult decompressed = DecompressFrame(id, compressed.frame);
+                if (compressed.result != ICERR_OK || compressed.frame.bytes != expected ||
+                    decompressed.result != ICERR_OK || decompressed.rows != frame.rows)
+                    ++failures;
+                if (Send(id, DRV_CLOSE) != 1)
+                    ++failures;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    NativeSetWorkerThreads(0);
+
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(NativeGdiplusStartupCount(), startups);
+    EXPECT_EQ(NativeGdiplusLiveTokenCount(), 0);
+    EXPECT_EQ(NativeWorkerThreads(), 0u);
+    EXPECT_EQ(NativeLiveStreamCount(), 0);
+    EXPECT_EQ(NativeLiveStorageCount(), 0);
 }
 
 }  // namespace
