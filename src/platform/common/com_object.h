@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "platform/platform.h"
 
@@ -40,6 +41,28 @@ HRESULT ComQuery(Object* object, REFIID riid, void** out, const IID* const (&ids
         return E_NOINTERFACE;
     object->AddRef();
     *out = object;
+    return S_OK;
+}
+
+// IStream::Seek's arithmetic for a stream of `size` bytes now at `*position`:
+// moves it and reports the new position, or refuses a move before the start
+// or past 2^63 - 1 (so that sums of positions cannot overflow).
+inline HRESULT SeekWithin(uint64_t* position, uint64_t size, LARGE_INTEGER move, DWORD origin,
+                          ULARGE_INTEGER* newPosition)
+{
+    int64_t base;
+    switch (origin) {
+    case STREAM_SEEK_SET: base = 0; break;
+    case STREAM_SEEK_CUR: base = static_cast<int64_t>(*position); break;
+    case STREAM_SEEK_END: base = static_cast<int64_t>(size); break;
+    default: return STG_E_INVALIDFUNCTION;
+    }
+    if ((move.QuadPart < 0 && base + move.QuadPart < 0) ||
+        (move.QuadPart > 0 && move.QuadPart > INT64_MAX - base))
+        return STG_E_INVALIDFUNCTION;
+    *position = static_cast<uint64_t>(base + move.QuadPart);
+    if (newPosition != nullptr)
+        newPosition->QuadPart = *position;
     return S_OK;
 }
 

@@ -83,21 +83,7 @@ public:
     {
         size_t size = 0;
         GlobalBlockBytes(block_, &size);
-        int64_t base;
-        switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<int64_t>(position_); break;
-        case STREAM_SEEK_END: base = static_cast<int64_t>(size); break;
-        default: return STG_E_INVALIDFUNCTION;
-        }
-        // Positions are kept below 2^63 so that the sum cannot overflow.
-        if ((move.QuadPart < 0 && base + move.QuadPart < 0) ||
-            (move.QuadPart > 0 && move.QuadPart > std::numeric_limits<int64_t>::max() - base))
-            return STG_E_INVALIDFUNCTION;
-        position_ = static_cast<uint64_t>(base + move.QuadPart);
-        if (newPosition != nullptr)
-            newPosition->QuadPart = position_;
-        return S_OK;
+        return SeekWithin(&position_, size, move, origin, newPosition);
     }
 
     HRESULT SetSize(ULARGE_INTEGER newSize) override

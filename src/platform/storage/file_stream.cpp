@@ -127,20 +127,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override
     {
-        int64_t base;
-        switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<int64_t>(position_); break;
-        case STREAM_SEEK_END: base = static_cast<int64_t>(size_); break;
-        default: return STG_E_INVALIDFUNCTION;
-        }
-        if ((move.QuadPart < 0 && base + move.QuadPart < 0) ||
-            (move.QuadPart > 0 && move.QuadPart > std::numeric_limits<int64_t>::max() - base))
-            return STG_E_INVALIDFUNCTION;
-        position_ = static_cast<uint64_t>(base + move.QuadPart);
-        if (newPosition != nullptr)
-            newPosition->QuadPart = position_;
-        return S_OK;
+        return SeekWithin(&position_, size_, move, origin, newPosition);
     }
 
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override
