@@ -5,9 +5,12 @@
 //
 // Make the frames with bench/make_frames and name the file in
 // TALVEROX_BENCH_FRAMES, then run build/native/bench/codec/codec_bench.
+// Large frames are coded in bands on the imaging runtime's pool, one thread
+// per core the process may use: compare `taskset -c 0` with `taskset -c 0,1`.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -18,8 +21,17 @@
 
 namespace {
 
-constexpr int32_t kWidth = 1920;
-constexpr int32_t kHeight = 1080;
+// The frames' size: 1920x1080 unless TALVEROX_BENCH_SIZE says WIDTHxHEIGHT
+// (bench/make_frames writes either).
+std::pair<int32_t, int32_t> FrameSize()
+{
+    int width = 1920, height = 1080;
+    if (const char* size = std::getenv("TALVEROX_BENCH_SIZE"))
+        std::sscanf(size, "%dx%d", &width, &height);
+    return {width, height};
+}
+const int32_t kWidth = FrameSize().first;
+const int32_t kHeight = FrameSize().second;
 
 // Frames as bottom-up DIB rows of the given depth; 32-bit frames get an
 // alpha ramp so alpha is not constant.
