@@ -2,7 +2,8 @@
 
 #include <thread>
 
-Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued)
+Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                     const std::set<std::string>& flags)
 {
     Options options;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -22,6 +23,10 @@ Options ParseOptions(const std::vector<std::string>& args, const std::set<std::s
         if (inline_value) {
             value = name.substr(equals + 1);
             name.resize(equals);
+        }
+        if (flags.count(name) != 0 && !inline_value) {
+            options.flags.insert(name);
+            continue;
         }
         if (valued.count(name) == 0)
             throw UsageError("unknown option --" + name);

@@ -17,13 +17,16 @@ public:
 struct Options {
     std::vector<std::string> positional;
     std::map<std::string, std::string> values;
+    std::set<std::string> flags; // options without a value that were given
     bool help = false;
 };
 
 // Parses `args`. `valued` names the options that take a value ("--jobs");
-// "--name=value" works too. "--help" and "-h" set `help`. Throws UsageError
-// for an unknown option or a missing value.
-Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued);
+// "--name=value" works too. `flags` names those that take none
+// ("--no-audio"). "--help" and "-h" set `help`. Throws UsageError for an
+// unknown option or a missing value.
+Options ParseOptions(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                     const std::set<std::string>& flags = {});
 
 // The value of `--jobs`, or the number of cores; 1 .. 64.
 size_t JobsOption(const Options& options);
