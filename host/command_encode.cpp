@@ -1,43 +1,56 @@
 // talverox encode: any video or image sequence into an MPNG AVI.
 #include <cstdio>
+#include <memory>
 
 #include "codec_runs.h"
 #include "codec_session.h"
 #include "commands.h"
 #include "options.h"
+#include "picture_convert.h"
+#include "source_format.h"
 #include "video_input.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: talverox encode INPUT OUTPUT.avi [--depth 8|16|24|32] [--jobs N]\n"
+    "Usage: talverox encode INPUT OUTPUT.avi [--depth 8|16|24|32] [--jobs N] [--no-audio]\n"
     "\n"
     "Reads every picture of INPUT (any video or image sequence FFmpeg reads,\n"
     "e.g. clip.mkv or frame%04d.png), converts it to bottom-up DIB rows and\n"
-    "compresses it through the codec into OUTPUT.avi, one PNG per frame.\n"
+    "compresses it through the codec into OUTPUT.avi, one PNG per frame, at\n"
+    "the input's frame rate (pictures of variable timing are repeated or\n"
+    "dropped to keep it). The input's audio is kept as 16-bit PCM.\n"
     "\n"
-    "  --depth 24   BGR, 8 bits a channel (default)\n"
+    "  --depth 24   BGR, 8 bits a channel\n"
     "  --depth 32   BGRA, keeping the input's alpha\n"
     "  --depth 8    8-bit gray\n"
     "  --depth 16   16-bit gray\n"
-    "  --jobs N     codec instances working at once (default: the number of cores)\n";
+    "               (default: the depth that keeps every sample of the input:\n"
+    "               8 or 16 for gray, 32 with alpha, 24 otherwise)\n"
+    "  --jobs N     codec instances working at once (default: the number of cores)\n"
+    "  --no-audio   leave the audio out\n";
 
-uint32_t DepthOption(const Options& options)
+uint32_t DepthOption(const Options& options, uint32_t lossless)
 {
     const auto found = options.values.find("depth");
     if (found == options.values.end())
-        return 24;
+        return lossless;
     const std::string& text = found->second;
     if (text == "8" || text == "16" || text == "24" || text == "32")
         return static_cast<uint32_t>(std::stoul(text));
     throw UsageError("--depth takes 8, 16, 24 or 32, not '" + text + "'");
 }
 
+void Note(const std::string& path, const std::string& what)
+{
+    std::fprintf(stderr, "talverox: note: %s: %s\n", path.c_str(), what.c_str());
+}
+
 } // namespace
 
 int RunEncode(const std::vector<std::string>& args)
 {
-    const Options options = ParseOptions(args, {"depth", "jobs"});
+    const Options options = ParseOptions(args, {"depth", "jobs"}, {"no-audio"});
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -46,18 +59,48 @@ int RunEncode(const std::vector<std::string>& args)
         throw UsageError("encode needs INPUT and OUTPUT.avi");
     const std::string& inputPath = options.positional[0];
     const std::string& outputPath = options.positional[1];
-    const uint32_t depth = DepthOption(options);
+    // Refuse a bad --depth before opening anything.
+    DepthOption(options, 24);
     const size_t jobs = JobsOption(options);
 
-    VideoInput input(inputPath);
+    VideoInput input(inputPath, options.flags.count("no-audio") == 0);
+    const uint32_t depth = DepthOption(options, LosslessDepth(input.PixelFormat()));
+    const std::string loss =
+        LossNote(input.PixelFormat(), input.Colorspace(), input.ColorRange(), depth);
+    if (!loss.empty())
+        Note(inputPath, loss);
+
     const DibFormat format = MakeRgbFormat(input.Width(), input.Height(), depth);
+    std::vector<std::unique_ptr<PictureConverter>> converters;
+    for (size_t i = 0; i < jobs; ++i)
+        converters.push_back(
+            std::make_unique<PictureConverter>(input.Width(), input.Height(), depth));
+    const WorkerSource source{
+        [&](PipelineItem& item) {
+            std::shared_ptr<const AVFrame> picture = input.NextPicture();
+            if (picture == nullptr)
+                return false;
+            item.source = std::move(picture);
+            input.TakeAudio(item.extra);
+            return true;
+        },
+        [&](size_t worker, PipelineItem& item) {
+            const auto* picture = static_cast<const AVFrame*>(item.source.get());
+            try {
+                converters[worker]->Convert(*picture, item.input);
+            } catch (const std::runtime_error& error) {
+                throw MediaError(inputPath + ": " + error.what());
+            }
+        },
+        [&](std::vector<uint8_t>& audio) { input.TakeAudio(audio); }};
+
     Progress progress("encode", input.FrameCountHint());
     RunFigures figures;
     try {
-        figures = CompressToAvi(
-            format, [&](std::vector<uint8_t>& rows) { return input.Next(depth, rows); }, jobs,
-            outputPath, static_cast<uint32_t>(input.FrameRateNum()),
-            static_cast<uint32_t>(input.FrameRateDen()), progress);
+        figures = CompressStreamToAvi(format, source, jobs, outputPath,
+                                      static_cast<uint32_t>(input.FrameRateNum()),
+                                      static_cast<uint32_t>(input.FrameRateDen()), input.Audio(),
+                                      progress);
         if (figures.frames == 0)
             throw MediaError(inputPath + ": has no pictures");
     } catch (const CodecError& error) {
@@ -68,15 +111,22 @@ int RunEncode(const std::vector<std::string>& args)
         std::remove(outputPath.c_str());
         throw;
     }
+    if (input.Repeated() != 0 || input.Dropped() != 0)
+        Note(inputPath, "variable frame timing made constant at " +
+                            std::to_string(input.FrameRateNum()) + "/" +
+                            std::to_string(input.FrameRateDen()) + " fps: " +
+                            std::to_string(input.Repeated()) + " pictures repeated, " +
+                            std::to_string(input.Dropped()) + " dropped");
 
     const double raw = static_cast<double>(format.Header()->biSizeImage) *
                        static_cast<double>(figures.frames);
     std::printf("%s: %llu frames, %ux%u, %u bits, %llu bytes of frames, ratio %.3f, %.1f fps "
-                "(%zu jobs)\n",
+                "(%zu jobs)%s\n",
                 outputPath.c_str(), static_cast<unsigned long long>(figures.frames),
                 input.Width(), input.Height(), depth,
                 static_cast<unsigned long long>(figures.compressedBytes),
                 static_cast<double>(figures.compressedBytes) / raw,
-                static_cast<double>(figures.frames) / figures.seconds, jobs);
+                static_cast<double>(figures.frames) / figures.seconds, jobs,
+                input.Audio().channels != 0 ? ", with audio" : "");
     return 0;
 }

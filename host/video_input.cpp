@@ -1,29 +1,75 @@
 #include "video_input.h"
 
+#include <cstdio>
+#include <optional>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
-#include "dib.h"
+#include "audio_pcm.h"
+#include "constant_rate.h"
 #include "media_util.h"
+
+namespace {
+
+// The stream's frame rate, or 25/1 when the file does not say.
+AVRational StreamRate(const AVStream* stream)
+{
+    AVRational rate = stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = stream->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = AVRational{25, 1};
+    return rate;
+}
+
+int64_t FrameDuration(const AVFrame* frame)
+{
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+    return frame->duration;
+#else
+    return frame->pkt_duration;
+#endif
+}
+
+void FreeFrame(AVFrame* frame)
+{
+    av_frame_free(&frame);
+}
+
+} // namespace
 
 struct VideoInput::State {
     std::string path;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
-    SwsContext* scaler = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1;
     bool draining = false;
     bool ended = false;
 
+    std::optional<AudioPcm> audio;
+    int audioStream = -1;
+    PcmFormat pcm;
+
+    // Timing: the picture waiting for its slots, and how many it has left.
+    ConstantRate timing;
+    std::shared_ptr<const AVFrame> held;
+    std::shared_ptr<const AVFrame> current;
+    int64_t copiesLeft = 0;
+    int64_t firstPts = AV_NOPTS_VALUE;
+    double lastTime = 0;
+    double periodsPerTick = 0; // output frame periods per stream time-base tick
+    bool resizeNoted = false;
+    uint64_t pictures = 0;
+
     ~State()
     {
-        sws_freeContext(scaler);
+        held.reset();
+        current.reset();
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
@@ -34,9 +80,62 @@ struct VideoInput::State {
     {
         throw MediaError(path + ": " + what + (error != 0 ? ": " + AvErrorText(error) : ""));
     }
+
+    void Note(const std::string& what) const
+    {
+        std::fprintf(stderr, "talverox: note: %s: %s\n", path.c_str(), what.c_str());
+    }
+
+    // The next decoded picture, or null after the last.
+    AVFrame* Decode();
+    // The picture's start in output frame periods since the first picture.
+    double TimeOf(const AVFrame* picture);
 };
 
-VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>())
+AVFrame* VideoInput::State::Decode()
+{
+    for (;;) {
+        int error = avcodec_receive_frame(decoder, frame);
+        if (error == 0)
+            return frame;
+        if (error == AVERROR_EOF)
+            return nullptr;
+        if (error != AVERROR(EAGAIN))
+            Fail("cannot decode a picture", error);
+        if (draining)
+            return nullptr;
+        error = av_read_frame(format, packet);
+        if (error == AVERROR_EOF) {
+            draining = true;
+            avcodec_send_packet(decoder, nullptr);
+            if (audio)
+                audio->Send(nullptr);
+            continue;
+        }
+        if (error < 0)
+            Fail("cannot read", error);
+        if (packet->stream_index == stream) {
+            error = avcodec_send_packet(decoder, packet);
+            if (error < 0 && error != AVERROR(EAGAIN))
+                Fail("cannot decode a picture", error);
+        } else if (audio && packet->stream_index == audioStream) {
+            audio->Send(packet);
+        }
+        av_packet_unref(packet);
+    }
+}
+
+double VideoInput::State::TimeOf(const AVFrame* picture)
+{
+    const int64_t pts = picture->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+        return pictures == 0 ? 0 : lastTime + 1;
+    if (firstPts == AV_NOPTS_VALUE)
+        firstPts = pts;
+    return static_cast<double>(pts - firstPts) * periodsPerTick;
+}
+
+VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_unique<State>())
 {
     State& s = *state_;
     s.path = path;
@@ -55,7 +154,9 @@ VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>
     s.decoder = avcodec_alloc_context3(codec);
     if (s.decoder == nullptr)
         s.Fail("out of memory");
-    avcodec_parameters_to_context(s.decoder, s.format->streams[s.stream]->codecpar);
+    const AVStream* video = s.format->streams[s.stream];
+    avcodec_parameters_to_context(s.decoder, video->codecpar);
+    s.decoder->pkt_timebase = video->time_base;
     s.decoder->thread_count = 1;
     error = avcodec_open2(s.decoder, codec, nullptr);
     if (error < 0)
@@ -67,6 +168,30 @@ VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>
     if (Width() == 0 || Height() == 0 || Width() > 65535 || Height() > 65535)
         s.Fail("unusable picture size " + std::to_string(Width()) + "x" +
                std::to_string(Height()));
+    const AVRational rate = StreamRate(video);
+    s.periodsPerTick = av_q2d(video->time_base) * av_q2d(rate);
+
+    // Everything but the chosen streams is skipped by the demuxer.
+    for (unsigned i = 0; i < s.format->nb_streams; ++i)
+        s.format->streams[i]->discard = AVDISCARD_ALL;
+    s.format->streams[s.stream]->discard = AVDISCARD_DEFAULT;
+    if (audio) {
+        s.audioStream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, s.stream, nullptr, 0);
+        if (s.audioStream >= 0) {
+            try {
+                s.audio.emplace(*s.format->streams[s.audioStream]);
+                s.pcm = {s.audio->Channels(), s.audio->SampleRate()};
+                s.format->streams[s.audioStream]->discard = AVDISCARD_DEFAULT;
+                const int channels = s.format->streams[s.audioStream]->codecpar->ch_layout.nb_channels;
+                if (channels > 2)
+                    s.Note("its " + std::to_string(channels) +
+                           " audio channels are mixed down to stereo");
+            } catch (const std::exception& e) {
+                s.audio.reset();
+                s.Note(std::string("audio left out: ") + e.what());
+            }
+        }
+    }
 }
 
 VideoInput::~VideoInput() = default;
@@ -80,21 +205,6 @@ uint32_t VideoInput::Height() const
 {
     return static_cast<uint32_t>(state_->decoder->height);
 }
-
-namespace {
-
-// The stream's frame rate, or 25/1 when the file does not say.
-AVRational StreamRate(const AVStream* stream)
-{
-    AVRational rate = stream->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = stream->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = AVRational{25, 1};
-    return rate;
-}
-
-} // namespace
 
 int VideoInput::FrameRateNum() const
 {
@@ -112,58 +222,79 @@ int64_t VideoInput::FrameCountHint() const
     return stream->nb_frames > 0 ? stream->nb_frames : 0;
 }
 
-bool VideoInput::Next(uint32_t bitCount, std::vector<uint8_t>& rows)
+AVPixelFormat VideoInput::PixelFormat() const
+{
+    return state_->decoder->pix_fmt;
+}
+
+AVColorSpace VideoInput::Colorspace() const
+{
+    return state_->decoder->colorspace;
+}
+
+AVColorRange VideoInput::ColorRange() const
+{
+    return state_->decoder->color_range;
+}
+
+const PcmFormat& VideoInput::Audio() const
+{
+    return state_->pcm;
+}
+
+void VideoInput::TakeAudio(std::vector<uint8_t>& bytes)
+{
+    if (state_->audio)
+        state_->audio->Take(bytes);
+}
+
+uint64_t VideoInput::Repeated() const
+{
+    return state_->timing.Repeated();
+}
+
+uint64_t VideoInput::Dropped() const
+{
+    return state_->timing.Dropped();
+}
+
+std::shared_ptr<const AVFrame> VideoInput::NextPicture()
 {
     State& s = *state_;
-    for (;;) {
-        int error = avcodec_receive_frame(s.decoder, s.frame);
-        if (error == 0)
-            break;
-        if (error == AVERROR_EOF)
-            return false;
-        if (error != AVERROR(EAGAIN))
-            s.Fail("cannot decode a picture", error);
-        if (s.draining)
-            return false;
-        error = av_read_frame(s.format, s.packet);
-        if (error == AVERROR_EOF) {
-            s.draining = true;
-            avcodec_send_packet(s.decoder, nullptr);
+    while (s.copiesLeft == 0) {
+        if (s.ended)
+            return nullptr;
+        const AVFrame* decoded = s.Decode();
+        if (decoded == nullptr) {
+            // The last picture lasts as long as it says, or one period.
+            s.ended = true;
+            double duration = 1;
+            if (s.held != nullptr && FrameDuration(s.held.get()) > 0)
+                duration = static_cast<double>(FrameDuration(s.held.get())) * s.periodsPerTick;
+            s.copiesLeft = s.timing.End(duration);
+            s.current = std::move(s.held);
             continue;
         }
-        if (error < 0)
-            s.Fail("cannot read", error);
-        if (s.packet->stream_index == s.stream) {
-            error = avcodec_send_packet(s.decoder, s.packet);
-            if (error < 0 && error != AVERROR(EAGAIN))
-                s.Fail("cannot decode a picture", error);
+        if (!s.resizeNoted && (decoded->width != s.decoder->width ||
+                               decoded->height != s.decoder->height)) {
+            s.resizeNoted = true;
+            s.Note("the picture size changes from " + std::to_string(Width()) + "x" +
+                   std::to_string(Height()) + " to " + std::to_string(decoded->width) + "x" +
+                   std::to_string(decoded->height) + " at picture " +
+                   std::to_string(s.pictures) + "; an AVI stream keeps one size, so it is "
+                   "scaled to " + std::to_string(Width()) + "x" + std::to_string(Height()));
         }
-        av_packet_unref(s.packet);
+        const double time = s.TimeOf(decoded);
+        s.lastTime = time;
+        ++s.pictures;
+        s.copiesLeft = s.timing.Next(time);
+        s.current = std::move(s.held);
+        AVFrame* copy = av_frame_clone(decoded);
+        av_frame_unref(s.frame);
+        if (copy == nullptr)
+            s.Fail("out of memory");
+        s.held = std::shared_ptr<const AVFrame>(copy, FreeFrame);
     }
-
-    const uint32_t width = Width();
-    const uint32_t height = Height();
-    if (static_cast<uint32_t>(s.frame->width) != width ||
-        static_cast<uint32_t>(s.frame->height) != height)
-        s.Fail("the picture size changes from " + std::to_string(width) + "x" +
-               std::to_string(height) + " to " + std::to_string(s.frame->width) + "x" +
-               std::to_string(s.frame->height) + "; an AVI stream keeps one size");
-    const AVPixelFormat target = DibPixelFormat(bitCount);
-    s.scaler = sws_getCachedContext(s.scaler, s.frame->width, s.frame->height,
-                                    static_cast<AVPixelFormat>(s.frame->format),
-                                    s.frame->width, s.frame->height, target,
-                                    SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                    nullptr, nullptr, nullptr);
-    if (s.scaler == nullptr)
-        s.Fail("cannot convert its pictures to " + std::to_string(bitCount) + "-bit DIB rows");
-
-    // Bottom-up: the picture's top row is the buffer's last row, so scale
-    // into the last row with a negative stride.
-    const size_t rowBytes = DibRowBytes(bitCount, width);
-    rows.assign(rowBytes * height, 0);
-    uint8_t* planes[4] = {rows.data() + rowBytes * (height - 1), nullptr, nullptr, nullptr};
-    int strides[4] = {-static_cast<int>(rowBytes), 0, 0, 0};
-    sws_scale(s.scaler, s.frame->data, s.frame->linesize, 0, s.frame->height, planes, strides);
-    av_frame_unref(s.frame);
-    return true;
+    --s.copiesLeft;
+    return s.current;
 }
