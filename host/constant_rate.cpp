@@ -2,39 +2,28 @@
 
 #include <cmath>
 
-int64_t ConstantRate::Fill(double until)
+ConstantRate::Slots ConstantRate::Place(double time, double duration)
 {
-    const int64_t end = std::llround(until);
-    const int64_t count = end > slots_ ? end - slots_ : 0;
-    slots_ += count;
-    if (count == 0)
+    double early = time - static_cast<double>(slots_);
+    double late = early + duration;
+    // Slightly behind: the picture starts at the next slot, shortened.
+    if (early < 0 && late > 0) {
+        duration += early;
+        early = 0;
+        late = duration;
+    }
+    Slots s{0, 1};
+    if (late < -1.1) {
+        s.current = 0;
+    } else if (late > 1.1) {
+        const int64_t total = std::llround(late);
+        if (early > 1.1 && slots_ > 0)
+            s.previous = std::llround(early - 0.6);
+        s.current = total - s.previous;
+    }
+    slots_ += s.previous + s.current;
+    if (s.current == 0)
         ++dropped_;
-    else
-        repeated_ += static_cast<uint64_t>(count - 1);
-    return count;
-}
-
-int64_t ConstantRate::Next(double time)
-{
-    if (!started_) {
-        started_ = true;
-        last_ = time;
-        return 0;
-    }
-    const int64_t count = Fill(time);
-    last_ = time;
-    return count;
-}
-
-int64_t ConstantRate::End(double duration)
-{
-    if (!started_)
-        return 0;
-    started_ = false;
-    // A file whose only pictures share one time still gives a frame.
-    if (slots_ == 0 && std::llround(last_ + duration) <= 0) {
-        slots_ = 1;
-        return 1;
-    }
-    return Fill(last_ + duration);
+    repeated_ += static_cast<uint64_t>(s.previous + (s.current > 1 ? s.current - 1 : 0));
+    return s;
 }

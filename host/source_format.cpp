@@ -87,7 +87,7 @@ std::string LossNote(AVPixelFormat format, AVColorSpace colorspace, AVColorRange
     if (t.yuv && !grayRows) {
         lost.push_back("YUV becomes RGB with rounding (" + MatrixName(colorspace) + ", " +
                        (range == AVCOL_RANGE_JPEG ? "full" : "limited") + " range)");
-        avoid.push_back("frames of RGB or gray input are kept exactly");
+        avoid.push_back("give RGB or gray input, which is kept exactly");
     }
     if (lost.empty())
         return {};
@@ -96,9 +96,9 @@ std::string LossNote(AVPixelFormat format, AVColorSpace colorspace, AVColorRange
                        std::to_string(depth) + "-bit rows lose information: ";
     for (size_t i = 0; i < lost.size(); ++i)
         note += (i ? "; " : "") + lost[i];
-    note += ". ";
+    note += '.';
     for (size_t i = 0; i < avoid.size(); ++i)
-        note += (i ? "; " : "") + avoid[i];
+        note += (i ? "; " : " To keep it: ") + avoid[i];
     if (!avoid.empty())
         note += '.';
     return note;

@@ -48,18 +48,22 @@ struct VideoInput::State {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1;
+    // The first picture's size, which the stream keeps; the decoder's own
+    // follows each picture.
+    int width = 0;
+    int height = 0;
     bool draining = false;
-    bool ended = false;
 
     std::optional<AudioPcm> audio;
     int audioStream = -1;
     PcmFormat pcm;
 
-    // Timing: the picture waiting for its slots, and how many it has left.
+    // Timing: the last two pictures and the frames each still has to give.
     ConstantRate timing;
-    std::shared_ptr<const AVFrame> held;
+    std::shared_ptr<const AVFrame> previous;
     std::shared_ptr<const AVFrame> current;
-    int64_t copiesLeft = 0;
+    int64_t previousLeft = 0;
+    int64_t currentLeft = 0;
     int64_t firstPts = AV_NOPTS_VALUE;
     double lastTime = 0;
     double periodsPerTick = 0; // output frame periods per stream time-base tick
@@ -68,7 +72,7 @@ struct VideoInput::State {
 
     ~State()
     {
-        held.reset();
+        previous.reset();
         current.reset();
         av_frame_free(&frame);
         av_packet_free(&packet);
@@ -165,6 +169,8 @@ VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_u
     s.frame = av_frame_alloc();
     if (s.packet == nullptr || s.frame == nullptr)
         s.Fail("out of memory");
+    s.width = s.decoder->width;
+    s.height = s.decoder->height;
     if (Width() == 0 || Height() == 0 || Width() > 65535 || Height() > 65535)
         s.Fail("unusable picture size " + std::to_string(Width()) + "x" +
                std::to_string(Height()));
@@ -198,12 +204,12 @@ VideoInput::~VideoInput() = default;
 
 uint32_t VideoInput::Width() const
 {
-    return static_cast<uint32_t>(state_->decoder->width);
+    return static_cast<uint32_t>(state_->width);
 }
 
 uint32_t VideoInput::Height() const
 {
-    return static_cast<uint32_t>(state_->decoder->height);
+    return static_cast<uint32_t>(state_->height);
 }
 
 int VideoInput::FrameRateNum() const
@@ -261,22 +267,19 @@ uint64_t VideoInput::Dropped() const
 std::shared_ptr<const AVFrame> VideoInput::NextPicture()
 {
     State& s = *state_;
-    while (s.copiesLeft == 0) {
-        if (s.ended)
-            return nullptr;
-        const AVFrame* decoded = s.Decode();
-        if (decoded == nullptr) {
-            // The last picture lasts as long as it says, or one period.
-            s.ended = true;
-            double duration = 1;
-            if (s.held != nullptr && FrameDuration(s.held.get()) > 0)
-                duration = static_cast<double>(FrameDuration(s.held.get())) * s.periodsPerTick;
-            s.copiesLeft = s.timing.End(duration);
-            s.current = std::move(s.held);
-            continue;
+    for (;;) {
+        if (s.previousLeft > 0) {
+            --s.previousLeft;
+            return s.previous;
         }
-        if (!s.resizeNoted && (decoded->width != s.decoder->width ||
-                               decoded->height != s.decoder->height)) {
+        if (s.currentLeft > 0) {
+            --s.currentLeft;
+            return s.current;
+        }
+        const AVFrame* decoded = s.Decode();
+        if (decoded == nullptr)
+            return nullptr;
+        if (!s.resizeNoted && (decoded->width != s.width || decoded->height != s.height)) {
             s.resizeNoted = true;
             s.Note("the picture size changes from " + std::to_string(Width()) + "x" +
                    std::to_string(Height()) + " to " + std::to_string(decoded->width) + "x" +
@@ -285,16 +288,21 @@ std::shared_ptr<const AVFrame> VideoInput::NextPicture()
                    "scaled to " + std::to_string(Width()) + "x" + std::to_string(Height()));
         }
         const double time = s.TimeOf(decoded);
+        const double duration = FrameDuration(decoded) > 0
+                                    ? static_cast<double>(FrameDuration(decoded)) * s.periodsPerTick
+                                    : 1.0;
         s.lastTime = time;
         ++s.pictures;
-        s.copiesLeft = s.timing.Next(time);
-        s.current = std::move(s.held);
+        const ConstantRate::Slots slots = s.timing.Place(time, duration);
         AVFrame* copy = av_frame_clone(decoded);
         av_frame_unref(s.frame);
         if (copy == nullptr)
             s.Fail("out of memory");
-        s.held = std::shared_ptr<const AVFrame>(copy, FreeFrame);
+        // The picture before stays while it still has repeats to give.
+        if (s.current != nullptr)
+            s.previous = std::move(s.current);
+        s.previousLeft = s.previous != nullptr ? slots.previous : 0;
+        s.current = std::shared_ptr<const AVFrame>(copy, FreeFrame);
+        s.currentLeft = slots.current;
     }
-    --s.copiesLeft;
-    return s.current;
 }
