@@ -105,9 +105,16 @@ void PictureConverter::Prepare(const AVFrame& frame)
 
 void PictureConverter::Convert(const AVFrame& frame, std::vector<uint8_t>& rows)
 {
-    Prepare(frame);
-    sws_scale(scaler_, frame.data, frame.linesize, 0, frame.height, scratch_->data,
-              scratch_->linesize);
+    // Pictures already in the rows' pixel format only need turning upside
+    // down; swscale would copy them once more for nothing.
+    const AVFrame* top = &frame;
+    if (frame.format != DibPixelFormat(bitCount_) || frame.width != static_cast<int>(width_) ||
+        frame.height != static_cast<int>(height_)) {
+        Prepare(frame);
+        sws_scale(scaler_, frame.data, frame.linesize, 0, frame.height, scratch_->data,
+                  scratch_->linesize);
+        top = scratch_;
+    }
 
     // Bottom-up: the picture's top row is the buffer's last row.
     const size_t rowBytes = DibRowBytes(bitCount_, width_);
@@ -115,7 +122,7 @@ void PictureConverter::Convert(const AVFrame& frame, std::vector<uint8_t>& rows)
     rows.resize(rowBytes * height_);
     for (uint32_t y = 0; y < height_; ++y) {
         uint8_t* row = rows.data() + rowBytes * (height_ - 1 - y);
-        std::memcpy(row, scratch_->data[0] + static_cast<size_t>(scratch_->linesize[0]) * y,
+        std::memcpy(row, top->data[0] + static_cast<ptrdiff_t>(top->linesize[0]) * y,
                     pixelBytes);
         std::memset(row + pixelBytes, 0, rowBytes - pixelBytes);
     }
