@@ -14,12 +14,14 @@ extern "C" {
 
 namespace {
 
-// The stream's frame rate, or 25/1 when the file does not say.
-AVRational StreamRate(const AVStream* stream)
+// The stream's frame rate as FFmpeg's own tools pick it (the real base
+// rate, or the average when the base rate is implausibly high), or 25/1
+// when the file does not say.
+AVRational StreamRate(AVFormatContext* format, AVStream* stream)
 {
-    AVRational rate = stream->avg_frame_rate;
+    AVRational rate = av_guess_frame_rate(format, stream, nullptr);
     if (rate.num <= 0 || rate.den <= 0)
-        rate = stream->r_frame_rate;
+        rate = stream->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
         rate = AVRational{25, 1};
     return rate;
@@ -158,7 +160,7 @@ VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_u
     s.decoder = avcodec_alloc_context3(codec);
     if (s.decoder == nullptr)
         s.Fail("out of memory");
-    const AVStream* video = s.format->streams[s.stream];
+    AVStream* video = s.format->streams[s.stream];
     avcodec_parameters_to_context(s.decoder, video->codecpar);
     s.decoder->pkt_timebase = video->time_base;
     s.decoder->thread_count = 1;
@@ -174,7 +176,7 @@ VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_u
     if (Width() == 0 || Height() == 0 || Width() > 65535 || Height() > 65535)
         s.Fail("unusable picture size " + std::to_string(Width()) + "x" +
                std::to_string(Height()));
-    const AVRational rate = StreamRate(video);
+    const AVRational rate = StreamRate(s.format, video);
     s.periodsPerTick = av_q2d(video->time_base) * av_q2d(rate);
 
     // Everything but the chosen streams is skipped by the demuxer.
@@ -214,12 +216,12 @@ uint32_t VideoInput::Height() const
 
 int VideoInput::FrameRateNum() const
 {
-    return StreamRate(state_->format->streams[state_->stream]).num;
+    return StreamRate(state_->format, state_->format->streams[state_->stream]).num;
 }
 
 int VideoInput::FrameRateDen() const
 {
-    return StreamRate(state_->format->streams[state_->stream]).den;
+    return StreamRate(state_->format, state_->format->streams[state_->stream]).den;
 }
 
 int64_t VideoInput::FrameCountHint() const

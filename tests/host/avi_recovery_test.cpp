@@ -5,14 +5,13 @@
 #include "avi_reader.h"
 #include "avi_test_files.h"
 #include "avi_writer.h"
-#include "codes.h"
 
 namespace {
 
 DibFormat Format()
 {
     DibFormat format = MakeRgbFormat(16, 8, 24);
-    format.Header()->biCompression = kFourccMpng;
+    format.Header()->biCompression = 'M' | 'P' << 8 | 'N' << 16 | 'G' << 24;
     return format;
 }
 
