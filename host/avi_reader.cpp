@@ -63,7 +63,8 @@ AviReader::AviReader(const std::string& path) : path_(path)
     }
 
     if (videoStream_ < 0)
-        Fail("has no video stream");
+        Fail(damage_.empty() ? "has no video stream"
+                             : damage_ + "; no whole video stream header before the cut");
     if (!damage_.empty()) {
         if (frames_.empty())
             Fail(damage_ + "; no whole frame before the cut");

@@ -176,6 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"Empty", {}, "not an AVI"},
         RefusalCase{"Wave", WaveFile(), "not an AVI"},
         RefusalCase{"CutInHeaders", Truncated(SmallAvi({40, 40}), 60), "truncated"},
+        RefusalCase{"CutInFirstList", Truncated(SmallAvi({40, 40}), 20), "truncated"},
         RefusalCase{"CutInFirstFrame", Truncated(SmallAvi({40, 40}), 180),
                     "no whole frame before the cut"},
         RefusalCase{"ChunkPastItsList", ChunkPastList(), "damaged"},
