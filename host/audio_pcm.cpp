@@ -1,5 +1,7 @@
 #include "audio_pcm.h"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 extern "C" {
@@ -47,6 +49,16 @@ AudioPcm::~AudioPcm()
     avcodec_free_context(&decoder_);
 }
 
+void AudioPcm::Align(double seconds)
+{
+    const auto samples = static_cast<int64_t>(std::llround(seconds * sampleRate_));
+    const size_t bytes = static_cast<size_t>(samples < 0 ? -samples : samples) * channels_ * 2;
+    if (samples > 0)
+        pcm_.insert(pcm_.end(), bytes, 0);
+    else
+        dropBytes_ = bytes;
+}
+
 void AudioPcm::Send(const AVPacket* packet)
 {
     const int error = avcodec_send_packet(decoder_, packet);
@@ -90,6 +102,9 @@ void AudioPcm::Receive()
 
 void AudioPcm::Take(std::vector<uint8_t>& bytes)
 {
+    const size_t drop = std::min(dropBytes_, pcm_.size());
+    pcm_.erase(pcm_.begin(), pcm_.begin() + static_cast<ptrdiff_t>(drop));
+    dropBytes_ -= drop;
     bytes.insert(bytes.end(), pcm_.begin(), pcm_.end());
     pcm_.clear();
 }

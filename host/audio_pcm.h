@@ -25,6 +25,10 @@ public:
     // Decoded packets the decoder refused; their sound is skipped.
     uint64_t Damaged() const { return damaged_; }
 
+    // Shifts the sound by `seconds` against the pictures: silence before it
+    // when positive, its start cut off when negative. Call before Send.
+    void Align(double seconds);
+
     // Decodes one packet of the stream; null drains the decoder.
     void Send(const AVPacket* packet);
     // Appends the PCM decoded so far to `bytes`.
@@ -39,5 +43,6 @@ private:
     uint32_t channels_ = 0;
     uint32_t sampleRate_ = 0;
     uint64_t damaged_ = 0;
+    size_t dropBytes_ = 0;
     std::vector<uint8_t> pcm_;
 };

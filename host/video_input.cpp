@@ -187,7 +187,13 @@ VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_u
         s.audioStream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, s.stream, nullptr, 0);
         if (s.audioStream >= 0) {
             try {
-                s.audio.emplace(*s.format->streams[s.audioStream]);
+                const AVStream* sound = s.format->streams[s.audioStream];
+                s.audio.emplace(*sound);
+                // Both streams start at the AVI's first frame; keep their
+                // distance in the input.
+                if (sound->start_time != AV_NOPTS_VALUE && video->start_time != AV_NOPTS_VALUE)
+                    s.audio->Align(static_cast<double>(sound->start_time) * av_q2d(sound->time_base) -
+                                   static_cast<double>(video->start_time) * av_q2d(video->time_base));
                 s.pcm = {s.audio->Channels(), s.audio->SampleRate()};
                 s.format->streams[s.audioStream]->discard = AVDISCARD_DEFAULT;
                 const int channels = s.format->streams[s.audioStream]->codecpar->ch_layout.nb_channels;

@@ -128,6 +128,14 @@ audio_kept)
     awk -v b="$bytes" 'BEGIN { exit !(b > 1.9 * 44100 && b < 2.2 * 44100) }' ||
         fail "$bytes bytes of mono 16-bit audio at 22050 Hz"
     [[ $(frames_of with.avi) == 20 ]] || fail "$(frames_of with.avi) frames"
+    # Sound that starts half a second after the pictures still does.
+    ff -f lavfi -i "testsrc2=size=64x48:rate=10" -itsoffset 0.5 \
+        -f lavfi -i "sine=frequency=440:sample_rate=8000" -t 2 -c:v ffv1 -c:a pcm_s16le late.mkv
+    "$talverox" encode late.mkv late.avi >/dev/null 2>&1
+    ff -i late.avi -map 0:a -t 0.49 -f s16le before.pcm
+    ff -i late.avi -map 0:a -ss 0.51 -t 0.2 -f s16le after.pcm
+    cmp -s -n "$(stat -c %s before.pcm)" before.pcm /dev/zero || fail "sound before its start"
+    ! cmp -s -n "$(stat -c %s after.pcm)" after.pcm /dev/zero || fail "silence after its start"
     "$talverox" encode clip.mkv without.avi --no-audio >/dev/null
     [[ -z $(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 without.avi) ]] ||
         fail "--no-audio kept the audio"
