@@ -36,6 +36,11 @@ int64_t FrameDuration(const AVFrame* frame)
 #endif
 }
 
+double StartSeconds(const AVStream* stream)
+{
+    return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+}
+
 void FreeFrame(AVFrame* frame)
 {
     av_frame_free(&frame);
@@ -92,11 +97,36 @@ struct VideoInput::State {
         std::fprintf(stderr, "talverox: note: %s: %s\n", path.c_str(), what.c_str());
     }
 
+    // The best audio stream, or a note saying why it is left out.
+    void OpenAudio();
     // The next decoded picture, or null after the last.
     AVFrame* Decode();
     // The picture's start in output frame periods since the first picture.
     double TimeOf(const AVFrame* picture);
 };
+
+void VideoInput::State::OpenAudio()
+{
+    audioStream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, stream, nullptr, 0);
+    if (audioStream < 0)
+        return;
+    AVStream* sound = format->streams[audioStream];
+    try {
+        audio.emplace(*sound);
+    } catch (const std::exception& e) {
+        Note(std::string("audio left out: ") + e.what());
+        return;
+    }
+    pcm = {audio->Channels(), audio->SampleRate()};
+    sound->discard = AVDISCARD_DEFAULT;
+    // Both streams start at the AVI's first frame; keep their distance.
+    const AVStream* video = format->streams[stream];
+    if (sound->start_time != AV_NOPTS_VALUE && video->start_time != AV_NOPTS_VALUE)
+        audio->Align(StartSeconds(sound) - StartSeconds(video));
+    const int channels = sound->codecpar->ch_layout.nb_channels;
+    if (channels > 2)
+        Note("its " + std::to_string(channels) + " audio channels are mixed down to stereo");
+}
 
 AVFrame* VideoInput::State::Decode()
 {
@@ -183,29 +213,8 @@ VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_u
     for (unsigned i = 0; i < s.format->nb_streams; ++i)
         s.format->streams[i]->discard = AVDISCARD_ALL;
     s.format->streams[s.stream]->discard = AVDISCARD_DEFAULT;
-    if (audio) {
-        s.audioStream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, s.stream, nullptr, 0);
-        if (s.audioStream >= 0) {
-            try {
-                const AVStream* sound = s.format->streams[s.audioStream];
-                s.audio.emplace(*sound);
-                // Both streams start at the AVI's first frame; keep their
-                // distance in the input.
-                if (sound->start_time != AV_NOPTS_VALUE && video->start_time != AV_NOPTS_VALUE)
-                    s.audio->Align(static_cast<double>(sound->start_time) * av_q2d(sound->time_base) -
-                                   static_cast<double>(video->start_time) * av_q2d(video->time_base));
-                s.pcm = {s.audio->Channels(), s.audio->SampleRate()};
-                s.format->streams[s.audioStream]->discard = AVDISCARD_DEFAULT;
-                const int channels = s.format->streams[s.audioStream]->codecpar->ch_layout.nb_channels;
-                if (channels > 2)
-                    s.Note("its " + std::to_string(channels) +
-                           " audio channels are mixed down to stereo");
-            } catch (const std::exception& e) {
-                s.audio.reset();
-                s.Note(std::string("audio left out: ") + e.what());
-            }
-        }
-    }
+    if (audio)
+        s.OpenAudio();
 }
 
 VideoInput::~VideoInput() = default;
