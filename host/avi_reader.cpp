@@ -1,5 +1,6 @@
 #include "avi_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,8 @@ constexpr uint32_t kLargestFormat = 1 << 20;
 constexpr int32_t kLargestSide = 1 << 16;
 // 'LIST rec ' groups nest one level in practice; deeper nesting is damage.
 constexpr int kDeepestMovi = 4;
+constexpr const char* kUnfinished =
+    "unfinished: its writer stopped before writing the sizes and the index";
 
 } // namespace
 
@@ -36,24 +39,47 @@ AviReader::AviReader(const std::string& path) : path_(path)
     const uint32_t form = Read32(8);
     if (riff != Tag("RIFF") || form != Tag("AVI "))
         Fail("not an AVI file (no RIFF 'AVI ' header; it starts with '" + FourccText(riff) + "')");
-    const uint64_t riffEnd = 8 + uint64_t{riffSize};
-    if (riffEnd > fileSize_)
-        Fail("truncated: the RIFF header declares " + std::to_string(riffEnd) +
-             " bytes but the file has " + std::to_string(fileSize_));
-    WalkTop({12, riffEnd}, true);
+    uint64_t riffEnd = 8 + uint64_t{riffSize};
+    // A writer that never finished leaves the size 0.
+    if (riffSize == 0) {
+        riffEnd = fileSize_;
+        damage_ = kUnfinished;
+    } else if (riffEnd > fileSize_)
+        NoteCut(Tag("RIFF"), 0, riffSize);
+    WalkTop({12, std::min(riffEnd, fileSize_)}, true);
 
     // OpenDML files continue in 'AVIX' RIFFs, each with its own 'movi'.
     uint64_t at = riffEnd + (riffSize & 1);
-    while (at + 12 <= fileSize_ && Read32(at) == Tag("RIFF") && Read32(at + 8) == Tag("AVIX")) {
-        const uint64_t end = at + 8 + Read32(at + 4);
-        if (end > fileSize_)
-            Truncated(Tag("RIFF"), at, end - at - 8);
-        WalkTop({at + 12, end}, false);
+    while (damage_.empty() && at + 12 <= fileSize_ && Read32(at) == Tag("RIFF") &&
+           Read32(at + 8) == Tag("AVIX")) {
+        const uint32_t size = Read32(at + 4);
+        uint64_t end = at + 8 + size;
+        if (size == 0)
+            end = fileSize_;
+        else if (end > fileSize_)
+            NoteCut(Tag("RIFF"), at, size);
+        WalkTop({at + 12, std::min(end, fileSize_)}, false);
         at = end + ((end - at) & 1);
     }
 
     if (videoStream_ < 0)
-        Fail("has no video stream");
+        Fail(damage_.empty() ? "has no video stream"
+                             : damage_ + "; no whole video stream header before the cut");
+    if (!damage_.empty()) {
+        if (frames_.empty())
+            Fail(damage_ + "; no whole frame before the cut");
+        damage_ += "; recovered " + std::to_string(frames_.size()) + " whole frames";
+        std::fprintf(stderr, "talverox: note: %s: %s\n", path_.c_str(), damage_.c_str());
+    }
+}
+
+void AviReader::NoteCut(uint32_t id, uint64_t at, uint64_t size)
+{
+    if (damage_.empty())
+        damage_ = "truncated: the chunk '" + FourccText(id) + "' at offset " +
+                  std::to_string(at) + " declares " + std::to_string(size) +
+                  " bytes but the file ends " + std::to_string(at + 8 + size - fileSize_) +
+                  " bytes short of it";
 }
 
 AviReader::~AviReader()
@@ -68,33 +94,50 @@ void AviReader::ReadFrame(size_t index, std::vector<uint8_t>& bytes)
     ReadAt(frame.offset, bytes.data(), frame.size);
 }
 
-void AviReader::ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit)
+void AviReader::ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit,
+                             bool tolerant)
 {
     uint64_t at = span.begin;
     while (at + 8 <= span.end) {
         const uint32_t id = Read32(at);
         const uint32_t size = Read32(at + 4);
         const uint64_t end = at + 8 + size;
-        if (end > span.end)
-            Truncated(id, at, size);
-        visit({id, size, at, at + 8, end});
+        if (end > span.end) {
+            if (!tolerant || end <= fileSize_ || span.end != fileSize_)
+                Truncated(id, at, size);
+            NoteCut(id, at, size);
+            visit({id, size, at, at + 8, fileSize_, true});
+            return;
+        }
+        visit({id, size, at, at + 8, end, false});
         at = end + (size & 1);
     }
 }
 
 void AviReader::WalkTop(Span span, bool first)
 {
-    ForEachChunk(span, [&](const Chunk& c) {
-        if (c.id == Tag("LIST") && c.size >= 4) {
+    ForEachChunk(
+        span,
+        [&](const Chunk& c) {
+            if (c.id != Tag("LIST") || c.begin + 4 > span.end ||
+                (c.size != 0 && c.end < c.begin + 4))
+                return;
             const uint32_t type = Read32(c.begin);
-            if (type == Tag("hdrl") && first) {
+            if (type == Tag("hdrl") && first && !c.cut) {
                 WalkHeaders({c.begin + 4, c.end});
                 sawHeaders_ = true;
-            }
-            else if (type == Tag("movi"))
+            } else if (type == Tag("movi") && c.size == 0) {
+                // Never finished: the frames run to the end of the RIFF.
+                if (damage_.empty())
+                    damage_ = kUnfinished;
+                WalkMovi({c.begin + 4, span.end}, 0);
+            } else if (type == Tag("movi") && c.size >= 4) {
                 WalkMovi({c.begin + 4, c.end}, 0);
-        }
-    });
+            } else if (c.cut) {
+                Truncated(c.id, c.at, c.size);
+            }
+        },
+        true);
 }
 
 void AviReader::WalkHeaders(Span span)
@@ -148,12 +191,16 @@ void AviReader::WalkMovi(Span span, int depth)
         MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'c');
     const uint32_t uncompressed =
         MakeFourcc(digit(videoStream_ / 10), digit(videoStream_), 'd', 'b');
-    ForEachChunk(span, [&](const Chunk& c) {
-        if (c.id == compressed || c.id == uncompressed)
-            frames_.push_back({c.begin, c.size});
-        else if (c.id == Tag("LIST") && c.size >= 4 && Read32(c.begin) == Tag("rec "))
-            WalkMovi({c.begin + 4, c.end}, depth + 1);
-    });
+    // A frame cut by the end of the file is left out; the ones before it stay.
+    ForEachChunk(
+        span,
+        [&](const Chunk& c) {
+            if ((c.id == compressed || c.id == uncompressed) && !c.cut)
+                frames_.push_back({c.begin, c.size});
+            else if (c.id == Tag("LIST") && c.end >= c.begin + 4 && Read32(c.begin) == Tag("rec "))
+                WalkMovi({c.begin + 4, c.end}, depth + 1);
+        },
+        true);
 }
 
 void AviReader::ReadAt(uint64_t at, void* data, size_t size)

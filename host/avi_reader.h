@@ -5,7 +5,9 @@
 //
 // The reader trusts no size in the file: every chunk must lie inside its
 // parent and inside the file, or the file is reported as truncated or
-// damaged, naming the offset.
+// damaged, naming the offset. The one exception is a file cut short or
+// never finished (its writer stopped): once the headers are whole, every
+// whole frame before the cut is kept, and Damage() says what happened.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +41,9 @@ public:
     uint32_t Rate() const { return rate_; }
     uint32_t Scale() const { return scale_; }
     const std::vector<AviFrame>& Frames() const { return frames_; }
+    // Empty for a whole file; otherwise how it was cut and how many frames
+    // were recovered (also printed on standard error as a note).
+    const std::string& Damage() const { return damage_; }
 
     // Reads frame `index` into `bytes`. Not thread-safe.
     void ReadFrame(size_t index, std::vector<uint8_t>& bytes);
@@ -55,11 +60,16 @@ private:
         uint64_t at;
         uint64_t begin;
         uint64_t end;
+        bool cut; // runs past the end of the file: `end` is the file's end
     };
 
     // Calls `visit` for each chunk of `span` in order; a chunk that runs
-    // past the span's end is reported as truncation.
-    void ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit);
+    // past the span's end is reported as truncation, unless `tolerant` and
+    // it is cut by the end of the file: then it is visited, marked cut, as
+    // the last chunk.
+    void ForEachChunk(Span span, const std::function<void(const Chunk&)>& visit,
+                      bool tolerant = false);
+    void NoteCut(uint32_t id, uint64_t at, uint64_t size);
     void WalkTop(Span span, bool first);
     void WalkHeaders(Span span);
     void WalkStreamList(Span span);
@@ -80,4 +90,5 @@ private:
     uint32_t scale_ = 0;
     DibFormat format_;
     std::vector<AviFrame> frames_;
+    std::string damage_;
 };

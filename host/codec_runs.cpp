@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "avi_writer.h"
 #include "codec_session.h"
-#include "frame_pipeline.h"
 
 namespace {
 
@@ -23,9 +21,9 @@ double Since(Clock::time_point start)
 
 } // namespace
 
-RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size_t jobs,
-                         const std::string& path, uint32_t rate, uint32_t scale,
-                         Progress& progress)
+RunFigures CompressStreamToAvi(const DibFormat& input, const WorkerSource& source, size_t jobs,
+                               const std::string& path, uint32_t rate, uint32_t scale,
+                               PcmFormat audio, Progress& progress, uint64_t riffLimit)
 {
     CodecDriver driver;
     // One after another: the codec's open count has no lock.
@@ -33,33 +31,52 @@ RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size
     for (size_t i = 0; i < jobs; ++i)
         compressors.push_back(std::make_unique<Compressor>(input));
 
-    AviWriter writer(path, compressors.front()->OutputFormat(), rate, scale);
+    AviWriter writer(path, compressors.front()->OutputFormat(), rate, scale, audio, riffLimit);
     RunFigures figures;
     const Clock::time_point start = Clock::now();
     {
         FramePipeline pipeline(
             jobs, jobs * kDepthPerJob,
             [&](size_t worker, PipelineItem& item) {
+                if (source.rows)
+                    source.rows(worker, item);
                 compressors[worker]->Compress(item.input.data(),
                                               static_cast<int32_t>(item.index), item.output);
             },
             [&](PipelineItem& item) {
                 writer.WriteFrame(item.output.data(), item.output.size());
+                writer.WriteAudio(item.extra.data(), item.extra.size());
                 figures.compressedBytes += item.output.size();
                 progress.Update(static_cast<int64_t>(++figures.frames));
+                item.source.reset();
+                item.extra.clear();
             });
         for (;;) {
             PipelineItem item = pipeline.Spare();
-            if (!source(item.input))
+            if (!source.next(item))
                 break;
             pipeline.Submit(std::move(item));
         }
         pipeline.Finish();
     }
+    if (source.rest) {
+        std::vector<uint8_t> audioLeft;
+        source.rest(audioLeft);
+        writer.WriteAudio(audioLeft.data(), audioLeft.size());
+    }
     writer.Finish();
     figures.seconds = Since(start);
     progress.Done();
     return figures;
+}
+
+RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size_t jobs,
+                         const std::string& path, uint32_t rate, uint32_t scale,
+                         Progress& progress)
+{
+    const WorkerSource rows{[&](PipelineItem& item) { return source(item.input); }, nullptr,
+                            nullptr};
+    return CompressStreamToAvi(input, rows, jobs, path, rate, scale, PcmFormat{}, progress);
 }
 
 RunFigures DecompressAvi(AviReader& avi, const DibFormat& format, size_t jobs,

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "avi_reader.h"
+#include "avi_writer.h"
 #include "dib.h"
+#include "frame_pipeline.h"
 #include "progress.h"
 
 struct RunFigures {
@@ -26,6 +28,24 @@ using FrameSource = std::function<bool(std::vector<uint8_t>& rows)>;
 RunFigures CompressToAvi(const DibFormat& input, const FrameSource& source, size_t jobs,
                          const std::string& path, uint32_t rate, uint32_t scale,
                          Progress& progress);
+
+// A source whose rows are made on the workers. `next` fills an item on the
+// calling thread, in order: its `source` and the audio stored after the
+// frame (`extra`); false when there are no more. `rows` then turns the
+// item's source into rows in `input`, on worker `worker`. `rest` gives the
+// audio left after the last frame.
+struct WorkerSource {
+    std::function<bool(PipelineItem& item)> next;
+    std::function<void(size_t worker, PipelineItem& item)> rows;
+    std::function<void(std::vector<uint8_t>& audio)> rest;
+};
+
+// CompressToAvi for a WorkerSource, with an audio stream when `audio` has
+// channels. `riffLimit` exists for tests.
+RunFigures CompressStreamToAvi(const DibFormat& input, const WorkerSource& source, size_t jobs,
+                               const std::string& path, uint32_t rate, uint32_t scale,
+                               PcmFormat audio, Progress& progress,
+                               uint64_t riffLimit = AviWriter::kRiffLimit);
 
 // Receives each decompressed frame in order: bottom-up DIB rows of the
 // format the codec proposed.

@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +21,10 @@ struct PipelineItem {
     size_t index = 0;
     std::vector<uint8_t> input;
     std::vector<uint8_t> output;
+    // What the worker makes `input` from, when the submitter does not.
+    std::shared_ptr<const void> source;
+    // Bytes that travel with the frame untouched (the audio stored after it).
+    std::vector<uint8_t> extra;
 };
 
 class FramePipeline {

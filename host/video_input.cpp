@@ -1,29 +1,86 @@
 #include "video_input.h"
 
+#include <cstdio>
+#include <optional>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
-#include "dib.h"
+#include "audio_pcm.h"
+#include "constant_rate.h"
 #include "media_util.h"
+
+namespace {
+
+// The stream's frame rate as FFmpeg's own tools pick it (the real base
+// rate, or the average when the base rate is implausibly high), or 25/1
+// when the file does not say.
+AVRational StreamRate(AVFormatContext* format, AVStream* stream)
+{
+    AVRational rate = av_guess_frame_rate(format, stream, nullptr);
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = stream->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = AVRational{25, 1};
+    return rate;
+}
+
+int64_t FrameDuration(const AVFrame* frame)
+{
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+    return frame->duration;
+#else
+    return frame->pkt_duration;
+#endif
+}
+
+double StartSeconds(const AVStream* stream)
+{
+    return static_cast<double>(stream->start_time) * av_q2d(stream->time_base);
+}
+
+void FreeFrame(AVFrame* frame)
+{
+    av_frame_free(&frame);
+}
+
+} // namespace
 
 struct VideoInput::State {
     std::string path;
     AVFormatContext* format = nullptr;
     AVCodecContext* decoder = nullptr;
-    SwsContext* scaler = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1;
+    // The first picture's size, which the stream keeps; the decoder's own
+    // follows each picture.
+    int width = 0;
+    int height = 0;
     bool draining = false;
-    bool ended = false;
+
+    std::optional<AudioPcm> audio;
+    int audioStream = -1;
+    PcmFormat pcm;
+
+    // Timing: the last two pictures and the frames each still has to give.
+    ConstantRate timing;
+    std::shared_ptr<const AVFrame> previous;
+    std::shared_ptr<const AVFrame> current;
+    int64_t previousLeft = 0;
+    int64_t currentLeft = 0;
+    int64_t firstPts = AV_NOPTS_VALUE;
+    double lastTime = 0;
+    double periodsPerTick = 0; // output frame periods per stream time-base tick
+    bool resizeNoted = false;
+    uint64_t pictures = 0;
 
     ~State()
     {
-        sws_freeContext(scaler);
+        previous.reset();
+        current.reset();
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&decoder);
@@ -34,9 +91,87 @@ struct VideoInput::State {
     {
         throw MediaError(path + ": " + what + (error != 0 ? ": " + AvErrorText(error) : ""));
     }
+
+    void Note(const std::string& what) const
+    {
+        std::fprintf(stderr, "talverox: note: %s: %s\n", path.c_str(), what.c_str());
+    }
+
+    // The best audio stream, or a note saying why it is left out.
+    void OpenAudio();
+    // The next decoded picture, or null after the last.
+    AVFrame* Decode();
+    // The picture's start in output frame periods since the first picture.
+    double TimeOf(const AVFrame* picture);
 };
 
-VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>())
+void VideoInput::State::OpenAudio()
+{
+    audioStream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, stream, nullptr, 0);
+    if (audioStream < 0)
+        return;
+    AVStream* sound = format->streams[audioStream];
+    try {
+        audio.emplace(*sound);
+    } catch (const std::exception& e) {
+        Note(std::string("audio left out: ") + e.what());
+        return;
+    }
+    pcm = {audio->Channels(), audio->SampleRate()};
+    sound->discard = AVDISCARD_DEFAULT;
+    // Both streams start at the AVI's first frame; keep their distance.
+    const AVStream* video = format->streams[stream];
+    if (sound->start_time != AV_NOPTS_VALUE && video->start_time != AV_NOPTS_VALUE)
+        audio->Align(StartSeconds(sound) - StartSeconds(video));
+    const int channels = sound->codecpar->ch_layout.nb_channels;
+    if (channels > 2)
+        Note("its " + std::to_string(channels) + " audio channels are mixed down to stereo");
+}
+
+AVFrame* VideoInput::State::Decode()
+{
+    for (;;) {
+        int error = avcodec_receive_frame(decoder, frame);
+        if (error == 0)
+            return frame;
+        if (error == AVERROR_EOF)
+            return nullptr;
+        if (error != AVERROR(EAGAIN))
+            Fail("cannot decode a picture", error);
+        if (draining)
+            return nullptr;
+        error = av_read_frame(format, packet);
+        if (error == AVERROR_EOF) {
+            draining = true;
+            avcodec_send_packet(decoder, nullptr);
+            if (audio)
+                audio->Send(nullptr);
+            continue;
+        }
+        if (error < 0)
+            Fail("cannot read", error);
+        if (packet->stream_index == stream) {
+            error = avcodec_send_packet(decoder, packet);
+            if (error < 0 && error != AVERROR(EAGAIN))
+                Fail("cannot decode a picture", error);
+        } else if (audio && packet->stream_index == audioStream) {
+            audio->Send(packet);
+        }
+        av_packet_unref(packet);
+    }
+}
+
+double VideoInput::State::TimeOf(const AVFrame* picture)
+{
+    const int64_t pts = picture->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+        return pictures == 0 ? 0 : lastTime + 1;
+    if (firstPts == AV_NOPTS_VALUE)
+        firstPts = pts;
+    return static_cast<double>(pts - firstPts) * periodsPerTick;
+}
+
+VideoInput::VideoInput(const std::string& path, bool audio) : state_(std::make_unique<State>())
 {
     State& s = *state_;
     s.path = path;
@@ -55,7 +190,9 @@ VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>
     s.decoder = avcodec_alloc_context3(codec);
     if (s.decoder == nullptr)
         s.Fail("out of memory");
-    avcodec_parameters_to_context(s.decoder, s.format->streams[s.stream]->codecpar);
+    AVStream* video = s.format->streams[s.stream];
+    avcodec_parameters_to_context(s.decoder, video->codecpar);
+    s.decoder->pkt_timebase = video->time_base;
     s.decoder->thread_count = 1;
     error = avcodec_open2(s.decoder, codec, nullptr);
     if (error < 0)
@@ -64,46 +201,42 @@ VideoInput::VideoInput(const std::string& path) : state_(std::make_unique<State>
     s.frame = av_frame_alloc();
     if (s.packet == nullptr || s.frame == nullptr)
         s.Fail("out of memory");
+    s.width = s.decoder->width;
+    s.height = s.decoder->height;
     if (Width() == 0 || Height() == 0 || Width() > 65535 || Height() > 65535)
         s.Fail("unusable picture size " + std::to_string(Width()) + "x" +
                std::to_string(Height()));
+    const AVRational rate = StreamRate(s.format, video);
+    s.periodsPerTick = av_q2d(video->time_base) * av_q2d(rate);
+
+    // Everything but the chosen streams is skipped by the demuxer.
+    for (unsigned i = 0; i < s.format->nb_streams; ++i)
+        s.format->streams[i]->discard = AVDISCARD_ALL;
+    s.format->streams[s.stream]->discard = AVDISCARD_DEFAULT;
+    if (audio)
+        s.OpenAudio();
 }
 
 VideoInput::~VideoInput() = default;
 
 uint32_t VideoInput::Width() const
 {
-    return static_cast<uint32_t>(state_->decoder->width);
+    return static_cast<uint32_t>(state_->width);
 }
 
 uint32_t VideoInput::Height() const
 {
-    return static_cast<uint32_t>(state_->decoder->height);
+    return static_cast<uint32_t>(state_->height);
 }
-
-namespace {
-
-// The stream's frame rate, or 25/1 when the file does not say.
-AVRational StreamRate(const AVStream* stream)
-{
-    AVRational rate = stream->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = stream->r_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0)
-        rate = AVRational{25, 1};
-    return rate;
-}
-
-} // namespace
 
 int VideoInput::FrameRateNum() const
 {
-    return StreamRate(state_->format->streams[state_->stream]).num;
+    return StreamRate(state_->format, state_->format->streams[state_->stream]).num;
 }
 
 int VideoInput::FrameRateDen() const
 {
-    return StreamRate(state_->format->streams[state_->stream]).den;
+    return StreamRate(state_->format, state_->format->streams[state_->stream]).den;
 }
 
 int64_t VideoInput::FrameCountHint() const
@@ -112,58 +245,81 @@ int64_t VideoInput::FrameCountHint() const
     return stream->nb_frames > 0 ? stream->nb_frames : 0;
 }
 
-bool VideoInput::Next(uint32_t bitCount, std::vector<uint8_t>& rows)
+AVPixelFormat VideoInput::PixelFormat() const
+{
+    return state_->decoder->pix_fmt;
+}
+
+AVColorSpace VideoInput::Colorspace() const
+{
+    return state_->decoder->colorspace;
+}
+
+AVColorRange VideoInput::ColorRange() const
+{
+    return state_->decoder->color_range;
+}
+
+const PcmFormat& VideoInput::Audio() const
+{
+    return state_->pcm;
+}
+
+void VideoInput::TakeAudio(std::vector<uint8_t>& bytes)
+{
+    if (state_->audio)
+        state_->audio->Take(bytes);
+}
+
+uint64_t VideoInput::Repeated() const
+{
+    return state_->timing.Repeated();
+}
+
+uint64_t VideoInput::Dropped() const
+{
+    return state_->timing.Dropped();
+}
+
+std::shared_ptr<const AVFrame> VideoInput::NextPicture()
 {
     State& s = *state_;
     for (;;) {
-        int error = avcodec_receive_frame(s.decoder, s.frame);
-        if (error == 0)
-            break;
-        if (error == AVERROR_EOF)
-            return false;
-        if (error != AVERROR(EAGAIN))
-            s.Fail("cannot decode a picture", error);
-        if (s.draining)
-            return false;
-        error = av_read_frame(s.format, s.packet);
-        if (error == AVERROR_EOF) {
-            s.draining = true;
-            avcodec_send_packet(s.decoder, nullptr);
-            continue;
+        if (s.previousLeft > 0) {
+            --s.previousLeft;
+            return s.previous;
         }
-        if (error < 0)
-            s.Fail("cannot read", error);
-        if (s.packet->stream_index == s.stream) {
-            error = avcodec_send_packet(s.decoder, s.packet);
-            if (error < 0 && error != AVERROR(EAGAIN))
-                s.Fail("cannot decode a picture", error);
+        if (s.currentLeft > 0) {
+            --s.currentLeft;
+            return s.current;
         }
-        av_packet_unref(s.packet);
+        const AVFrame* decoded = s.Decode();
+        if (decoded == nullptr)
+            return nullptr;
+        if (!s.resizeNoted && (decoded->width != s.width || decoded->height != s.height)) {
+            s.resizeNoted = true;
+            s.Note("the picture size changes from " + std::to_string(Width()) + "x" +
+                   std::to_string(Height()) + " to " + std::to_string(decoded->width) + "x" +
+                   std::to_string(decoded->height) + " at picture " +
+                   std::to_string(s.pictures) + "; an AVI stream keeps one size, so it is "
+                   "scaled to " + std::to_string(Width()) + "x" + std::to_string(Height()));
+        }
+        const double time = s.TimeOf(decoded);
+        const double duration = FrameDuration(decoded) > 0
+                                    ? static_cast<double>(FrameDuration(decoded)) * s.periodsPerTick
+                                    : 1.0;
+        s.lastTime = time;
+        ++s.pictures;
+        const ConstantRate::Slots slots = s.timing.Place(time, duration);
+        AVFrame* copy = av_frame_clone(decoded);
+        av_frame_unref(s.frame);
+        if (copy == nullptr)
+            s.Fail("out of memory");
+        // The picture before stays while it still has repeats to give.
+        if (s.current != nullptr)
+            s.previous = std::move(s.current);
+        s.previousLeft = s.previous != nullptr ? slots.previous : 0;
+        s.current = std::shared_ptr<const AVFrame>(copy, FreeFrame);
+        s.currentLeft = slots.current;
     }
-
-    const uint32_t width = Width();
-    const uint32_t height = Height();
-    if (static_cast<uint32_t>(s.frame->width) != width ||
-        static_cast<uint32_t>(s.frame->height) != height)
-        s.Fail("the picture size changes from " + std::to_string(width) + "x" +
-               std::to_string(height) + " to " + std::to_string(s.frame->width) + "x" +
-               std::to_string(s.frame->height) + "; an AVI stream keeps one size");
-    const AVPixelFormat target = DibPixelFormat(bitCount);
-    s.scaler = sws_getCachedContext(s.scaler, s.frame->width, s.frame->height,
-                                    static_cast<AVPixelFormat>(s.frame->format),
-                                    s.frame->width, s.frame->height, target,
-                                    SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                    nullptr, nullptr, nullptr);
-    if (s.scaler == nullptr)
-        s.Fail("cannot convert its pictures to " + std::to_string(bitCount) + "-bit DIB rows");
-
-    // Bottom-up: the picture's top row is the buffer's last row, so scale
-    // into the last row with a negative stride.
-    const size_t rowBytes = DibRowBytes(bitCount, width);
-    rows.assign(rowBytes * height, 0);
-    uint8_t* planes[4] = {rows.data() + rowBytes * (height - 1), nullptr, nullptr, nullptr};
-    int strides[4] = {-static_cast<int>(rowBytes), 0, 0, 0};
-    sws_scale(s.scaler, s.frame->data, s.frame->linesize, 0, s.frame->height, planes, strides);
-    av_frame_unref(s.frame);
-    return true;
 }

@@ -125,27 +125,6 @@ TEST(AviWriter, HeadersCountFramesAndIndexEveryFrameAsKeyFrame)
     }
 }
 
-TEST(AviWriter, FrameBeyondTheLimitIsRefusedBeforeAnythingIsWritten)
-{
-    ScratchFile file;
-    const DibFormat format = CompressedFormat(64, 48, 24);
-    const std::vector<uint8_t> frame = FrameBytes(1000, 2);
-    {
-        // Headers take about 240 bytes; three frames and their index fit.
-        AviWriter writer(file.Path(), format, 25, 1, 3500);
-        for (int i = 0; i < 3; ++i)
-            writer.WriteFrame(frame.data(), frame.size());
-        EXPECT_THROW(writer.WriteFrame(frame.data(), frame.size()), AviError);
-        writer.Finish();
-    }
-    AviReader reader(file.Path());
-    ASSERT_EQ(reader.Frames().size(), 3u);
-    std::vector<uint8_t> bytes;
-    reader.ReadFrame(2, bytes);
-    EXPECT_EQ(bytes, frame);
-    EXPECT_LE(file.Read().size(), 3500u);
-}
-
 TEST(AviWriter, UnwritablePathIsReportedWithItsName)
 {
     const DibFormat format = CompressedFormat(8, 8, 24);

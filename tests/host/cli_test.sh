@@ -118,9 +118,11 @@ refuse_truncated)
 refuse_damaged_frame)
     make_source bgr24 source.nut
     "$talverox" encode source.nut whole.avi
-    # Zeros over the first frame's compressed data, past its PNG header.
+    # Zeros over the first frame's compressed data, past its PNG header:
+    # the first frame chunk starts 4 bytes after the "movi" list type.
+    movi=$(grep -obUa movi whole.avi | head -1 | cut -d: -f1)
     cp whole.avi damaged.avi
-    dd if=/dev/zero of=damaged.avi bs=1 seek=300 count=40 conv=notrunc status=none
+    dd if=/dev/zero of=damaged.avi bs=1 seek=$((movi + 72)) count=40 conv=notrunc status=none
     expect_failure "damaged.avi ICM_DECOMPRESS ICERR_ERROR frame 0" \
         "$talverox" decode damaged.avi out.mkv
     [[ ! -e out.mkv ]] || fail "a failed decode left out.mkv behind"
