@@ -10,6 +10,7 @@
 #include "platform/imaging/runtime.h"
 #include "platform/imaging/bitmap_store.h"
 #include "platform/png/png.h"
+#include "platform/png/scratch.h"
 
 namespace {
 
@@ -109,16 +110,22 @@ GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLS
         return FileNotFound;  // no such encoder here
     if (bitmap->locked)
         return WrongState;
-    // Reused from frame to frame on each thread: a frame's PNG is megabytes.
-    thread_local std::vector<uint8_t> encoded;
-    encoded.clear();
-    PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
-                     bitmap->stride};
-    if (!EncodePng(source, encoded, ImagingWorkers()))
+    // Reused from frame to frame: a frame's PNG is megabytes.
+    static pngcore::ScratchShelf<std::vector<uint8_t>> shelf;
+    try {
+        const auto lease = shelf.Take();
+        std::vector<uint8_t>& encoded = *lease;
+        encoded.clear();
+        PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
+                         bitmap->stride};
+        if (!EncodePng(source, encoded, ImagingWorkers()))
+            return OutOfMemory;
+        if (!WriteAll(stream, encoded.data(), encoded.size()))
+            return Win32Error;
+        return Ok;
+    } catch (const std::bad_alloc&) {
         return OutOfMemory;
-    if (!WriteAll(stream, encoded.data(), encoded.size()))
-        return Win32Error;
-    return Ok;
+    }
 }
 
 GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap)

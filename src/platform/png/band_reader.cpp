@@ -30,12 +30,15 @@ bool ZlibHeaderOk(const uint8_t* p)
 // exactly at its last byte: no other parse of those 16 bits ends a stream.
 bool InflateBand(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected)
 {
-    libdeflate_decompressor* d = ThreadDecompressor();
+    const auto decompressor = Decompressors().Take();
+    libdeflate_decompressor* d = decompressor->state.get();
     if (d == nullptr)
         return false;
     const uint8_t* in = data;
     size_t inSize = size;
-    thread_local std::vector<uint8_t> copy;
+    static ScratchShelf<std::vector<uint8_t>> copies;
+    const auto copyLease = copies.Take();
+    std::vector<uint8_t>& copy = *copyLease;
     if (!last) {
         copy.assign(data, data + size);
         copy.push_back(0x03);

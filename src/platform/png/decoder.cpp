@@ -107,11 +107,10 @@ bool WalkChunks(const uint8_t* data, size_t size, Header& header, Chunks& idat,
 
 } // namespace
 
-libdeflate_decompressor* ThreadDecompressor()
+ScratchShelf<Decompressor>& Decompressors()
 {
-    thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
-        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-    return d.get();
+    static ScratchShelf<Decompressor> shelf;
+    return shelf;
 }
 
 bool UnfilterRows(const PlainImage& image, uint8_t* raw, uint32_t firstRow, uint32_t count,
@@ -166,9 +165,10 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
             return false;
         const PlainImage image{header.width, header.height, header.pixels, bpp, n, stride};
 
-        // Kept per thread: fresh pages for every frame cost more than
-        // decoding it.
-        thread_local std::vector<uint8_t> raw;
+        // Reused: fresh pages for every frame cost more than decoding it.
+        static ScratchShelf<std::vector<uint8_t>> rawShelf;
+        const auto rawLease = rawShelf.Take();
+        std::vector<uint8_t>& raw = *rawLease;
         const size_t rawSize = (n + 1) * header.height;
         if (raw.size() < rawSize)
             raw.resize(rawSize);
@@ -192,7 +192,8 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
             zlib = joined.data();
             zlibSize = joined.size();
         }
-        libdeflate_decompressor* d = ThreadDecompressor();
+        const auto decompressor = Decompressors().Take();
+        libdeflate_decompressor* d = decompressor->state.get();
         if (d == nullptr)
             return false;
         size_t consumed = 0;

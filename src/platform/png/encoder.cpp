@@ -25,6 +25,7 @@
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
 #include "platform/png/png.h"
+#include "platform/png/scratch.h"
 #include "platform/png/symbols.h"
 #include "platform/png/worker_pool.h"
 
@@ -156,18 +157,33 @@ bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBit
     return size != 0 && static_cast<double>(estimatedBits) / 8 > kFallbackRatio * static_cast<double>(size);
 }
 
-// Per-thread row buffers, kept for the next band of the same row size.
-RowBuffers& ThreadRows(size_t n)
-{
-    thread_local std::unique_ptr<RowBuffers> rows;
-    thread_local size_t rowsFor = 0;
-    if (!rows || rowsFor != n) {
-        rows.reset();
-        rows = std::make_unique<RowBuffers>(n);
-        rowsFor = n;
+// Row buffers, kept for the next band of the same row size.
+struct RowScratch {
+    std::unique_ptr<RowBuffers> rows;
+    size_t n = 0;
+};
+
+class RowLease {
+public:
+    explicit RowLease(size_t n)
+    {
+        RowScratch& scratch = *lease_;
+        if (!scratch.rows || scratch.n != n) {
+            scratch.rows.reset();
+            scratch.rows = std::make_unique<RowBuffers>(n);
+            scratch.n = n;
+        }
     }
-    return *rows;
-}
+    RowBuffers& operator*() const { return *lease_->rows; }
+
+private:
+    static ScratchShelf<RowScratch>& Shelf()
+    {
+        static ScratchShelf<RowScratch> shelf;
+        return shelf;
+    }
+    ScratchShelf<RowScratch>::Lease lease_ = Shelf().Take();
+};
 
 // Where a frame's bands are and what their coding produced.
 struct BandPlan {
@@ -227,7 +243,8 @@ void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n
                          const FrameCode& code, const CodeLengths& lengths, BandPlan& plan,
                          uint8_t* slots, size_t b)
 {
-    RowBuffers& rows = ThreadRows(n);
+    const RowLease rowLease(n);
+    RowBuffers& rows = *rowLease;
     BitWriter writer;
     writer.next = slots + plan.slot[b];
     WriteBlockHeader(lengths, writer, plan.Last(b));
@@ -260,17 +277,15 @@ size_t LibdeflateSlotBytes(size_t rawBytes)
     return 2 * libdeflate_deflate_compress_bound(nullptr, rawBytes) + 4096;
 }
 
-using Compressor = std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>;
+struct Compressor {
+    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> state{
+        libdeflate_alloc_compressor(kFallbackLevel), libdeflate_free_compressor};
+};
 
-libdeflate_compressor& ThreadCompressor()
+ScratchShelf<Compressor>& Compressors()
 {
-    thread_local Compressor c(nullptr, libdeflate_free_compressor);
-    if (!c) {
-        c.reset(libdeflate_alloc_compressor(kFallbackLevel));
-        if (!c)
-            throw std::bad_alloc();
-    }
-    return *c;
+    static ScratchShelf<Compressor> shelf;
+    return shelf;
 }
 
 // Stored blocks, none final, for bytes libdeflate would not give as one
@@ -297,20 +312,23 @@ uint8_t* PutStored(const uint8_t* raw, size_t size, uint8_t* out)
 // stored block's header, fewer push it into a byte of its own.
 bool HeaderFitsPadding(const uint8_t* stream, size_t size, size_t rawSize)
 {
-    thread_local std::vector<uint8_t> test, inflated;
-    thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
-        nullptr, libdeflate_free_decompressor);
-    if (!d) {
-        d.reset(libdeflate_alloc_decompressor());
-        if (!d)
-            throw std::bad_alloc();
-    }
+    struct Trial {
+        std::vector<uint8_t> test, inflated;
+        Decompressor decompressor;
+    };
+    static ScratchShelf<Trial> shelf;
+    const auto trial = shelf.Take();
+    std::vector<uint8_t>& test = trial->test;
+    std::vector<uint8_t>& inflated = trial->inflated;
+    libdeflate_decompressor* const d = trial->decompressor.state.get();
+    if (d == nullptr)
+        throw std::bad_alloc();
     static constexpr uint8_t kTail[6] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
     test.assign(stream, stream + size);
     test.insert(test.end(), std::begin(kTail), std::end(kTail));
     inflated.resize(rawSize + 1);
     size_t in = 0, out = 0;
-    return libdeflate_deflate_decompress_ex(d.get(), test.data(), test.size(), inflated.data(),
+    return libdeflate_deflate_decompress_ex(d, test.data(), test.size(), inflated.data(),
                                             inflated.size(), &in, &out) == LIBDEFLATE_SUCCESS &&
            in == test.size() && out == rawSize;
 }
@@ -323,8 +341,14 @@ bool HeaderFitsPadding(const uint8_t* stream, size_t size, size_t rawSize)
 uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out, uint8_t* end)
 {
     constexpr size_t kMinSplit = 4096;
-    size_t got = libdeflate_deflate_compress(&ThreadCompressor(), raw, size, out,
-                                                   static_cast<size_t>(end - out));
+    size_t got;
+    {
+        const auto compressor = Compressors().Take();
+        if (!compressor->state)
+            throw std::bad_alloc();
+        got = libdeflate_deflate_compress(compressor->state.get(), raw, size, out,
+                                          static_cast<size_t>(end - out));
+    }
     if (got == 0)
         throw std::bad_alloc();  // cannot happen with the slot's bound
     if (final)
@@ -348,7 +372,8 @@ void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t 
                           const LiteralTables& costs, uint8_t* raw, BandPlan& plan,
                           uint8_t* slots, size_t b)
 {
-    RowBuffers& rows = ThreadRows(n);
+    const RowLease rowLease(n);
+    RowBuffers& rows = *rowLease;
     rows.ClearPrev();
     const size_t first = plan.FirstRow(b);
     uint8_t* bandRaw = raw + first * (n + 1);
@@ -403,11 +428,12 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         const FastKernels& k = ActiveKernels();
         SymbolCounts counts;
         std::vector<uint8_t> sample;
-        SampleRows(source, k, ThreadRows(n), n, bpp, counts, sample);
+        SampleRows(source, k, *RowLease(n), n, bpp, counts, sample);
 
-        // Kept per thread: fresh pages for every frame cost more than
-        // coding it.
-        thread_local std::vector<uint8_t> slots;
+        // Reused: fresh pages for every frame cost more than coding it.
+        static ScratchShelf<std::vector<uint8_t>> slotShelf;
+        const auto slotLease = slotShelf.Take();
+        std::vector<uint8_t>& slots = *slotLease;
         BandPlan plan(source.height, n);
         FrameCode code;
         CodeLengths lengths;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/png/png.h"
+#include "platform/png/scratch.h"
 
 namespace pngcore {
 
@@ -23,8 +24,8 @@ struct PlainImage {
 
 using Chunks = std::vector<std::pair<const uint8_t*, size_t>>;
 
-// This thread's decompressor, or null when memory ran out.
-libdeflate_decompressor* ThreadDecompressor();
+// Decompressors for the readers to reuse.
+ScratchShelf<Decompressor>& Decompressors();
 
 // Undoes the filters of `rows` inflated rows at `raw` (n + 1 bytes each,
 // filter byte first) in place, the first below `prev` (n bytes), and
