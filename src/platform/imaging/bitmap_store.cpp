@@ -15,7 +15,24 @@ std::unordered_set<GpImage*>& Registry()
     return registry;
 }
 
+// Decoded rows of bitmaps gone, for the next decode. A frame's rows are
+// megabytes: fresh ones cost page faults on every frame, more so where
+// large blocks come straight from the system (Windows' heap).
+constexpr size_t kKeptRowBuffers = 2;
+std::mutex keptMutex;
+std::vector<std::vector<uint8_t>> keptRows;
+
 }  // namespace
+
+std::vector<uint8_t> TakeRowBuffer()
+{
+    std::lock_guard lock(keptMutex);
+    if (keptRows.empty())
+        return {};
+    std::vector<uint8_t> rows = std::move(keptRows.back());
+    keptRows.pop_back();
+    return rows;
+}
 
 ImagingBitmap::ImagingBitmap() { ++Counters().liveBitmaps; }
 
@@ -23,6 +40,16 @@ ImagingBitmap::~ImagingBitmap()
 {
     if (source != nullptr)
         source->Release();
+    if (!ownedRows.empty()) {
+        std::lock_guard lock(keptMutex);
+        if (keptRows.size() < kKeptRowBuffers) {
+            try {
+                keptRows.push_back(std::move(ownedRows));
+            } catch (...) {
+                // Freed with the bitmap instead.
+            }
+        }
+    }
     --Counters().liveBitmaps;
 }
 

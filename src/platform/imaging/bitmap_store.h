@@ -33,6 +33,10 @@ struct ImagingBitmap final : GpBitmap {
     std::vector<uint8_t> lockCopy;
 };
 
+// Rows a disposed bitmap decoded into, to decode the next frame into (empty
+// when none is kept). Their size and contents are left as they were.
+std::vector<uint8_t> TakeRowBuffer();
+
 // Registers a new bitmap so that handles can be checked; the registry owns
 // it until DisposeBitmap. Returns false (and deletes it) when out of memory.
 bool RegisterBitmap(ImagingBitmap* bitmap);

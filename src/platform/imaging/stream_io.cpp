@@ -137,6 +137,7 @@ GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap
         return InvalidParameter;
     try {
         DecodedPng decoded;
+        decoded.rows = TakeRowBuffer();
         bool ok = false;
         if (!DecodeInPlace(stream, decoded, &ok)) {
             std::vector<uint8_t> bytes;
