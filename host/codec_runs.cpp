@@ -26,7 +26,7 @@ RunFigures CompressStreamToAvi(const DibFormat& input, const WorkerSource& sourc
                                PcmFormat audio, Progress& progress, uint64_t riffLimit)
 {
     CodecDriver driver;
-    // One after another: the codec's open count has no lock.
+    // Opened up front, so that a refusal comes before any frame is read.
     std::vector<std::unique_ptr<Compressor>> compressors;
     for (size_t i = 0; i < jobs; ++i)
         compressors.push_back(std::make_unique<Compressor>(input));

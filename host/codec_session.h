@@ -29,9 +29,8 @@ public:
     CodecDriver& operator=(const CodecDriver&) = delete;
 };
 
-// One open codec instance, from DRV_OPEN to DRV_CLOSE. The codec counts its
-// opens without a lock, so instances are opened and closed on one thread,
-// one after another; between those, each instance may serve its own thread.
+// One open codec instance, from DRV_OPEN to DRV_CLOSE. Instances may be
+// opened, used and closed on any thread, each serving one thread at a time.
 class CodecHandle {
 public:
     // Throws CodecError when the open is refused. `mode` is ICMODE_COMPRESS
