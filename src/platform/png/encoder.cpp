@@ -24,6 +24,7 @@
 #include "platform/png/container.h"
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
+#include "platform/png/match_coder.h"
 #include "platform/png/png.h"
 #include "platform/png/symbols.h"
 #include "platform/png/worker_pool.h"
@@ -33,6 +34,10 @@ using namespace pngcore;
 namespace {
 
 constexpr size_t kSampleRows = 24;
+constexpr size_t kSampleGroupRows = 4;
+// The match-free writer runs several times faster than the matching one,
+// so it keeps frames where matches save less than this share.
+constexpr double kMatchGain = 0.04;
 // Worst case per byte: the longest literal code.
 constexpr size_t kMaxBitsPerByte = 14;
 // libdeflate takes the frame when the sample's match-free estimate is this
@@ -109,17 +114,21 @@ struct CountSink {
     bool HasPiece(const RunPiece&) const { return true; }
 };
 
-// Counts symbols of a spread of rows and keeps their filtered bytes.
-void SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
-                size_t bpp, SymbolCounts& counts, std::vector<uint8_t>& sample)
+// Counts symbols of groups of consecutive rows spread over the frame
+// (consecutive, so that repeats a row apart show), and keeps their filtered
+// bytes. Returns the rows per group; a frame of few rows is one group.
+size_t SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
+                  size_t bpp, SymbolCounts& counts, std::vector<uint8_t>& sample)
 {
     LiteralTables guess;
     FillGuessedCosts(guess);
     const size_t count = std::min<size_t>(source.height, kSampleRows);
+    const size_t groupRows = count < kSampleRows ? count : kSampleGroupRows;
+    const size_t groups = count / groupRows;
     sample.reserve(count * (n + 1));
     CountSink sink{counts};
     for (size_t i = 0; i < count; ++i) {
-        const size_t r = i * source.height / count;
+        const size_t r = (i / groupRows) * source.height / groups + i % groupRows;
         if (r == 0)
             rows.ClearPrev();
         else
@@ -132,6 +141,7 @@ void SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows,
         sample.insert(sample.end(), data, data + n + 1);
     }
     counts.litlen[kEndOfBlock] = 1;
+    return groupRows;
 }
 
 uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
@@ -144,7 +154,8 @@ uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
     return bits;
 }
 
-bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBits)
+// Bytes of the sample deflated by libdeflate at its trial level.
+size_t TrialDeflate(const std::vector<uint8_t>& sample)
 {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(
         libdeflate_alloc_compressor(kTrialLevel), libdeflate_free_compressor);
@@ -153,7 +164,43 @@ bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBit
     std::vector<uint8_t> trial(libdeflate_deflate_compress_bound(c.get(), sample.size()));
     const size_t size =
         libdeflate_deflate_compress(c.get(), sample.data(), sample.size(), trial.data(), trial.size());
-    return size != 0 && static_cast<double>(estimatedBits) / 8 > kFallbackRatio * static_cast<double>(size);
+    return size != 0 ? size : SIZE_MAX;
+}
+
+// Bits the matching path would take for every other group of the sample
+// (half the time, nearly the same verdict), each group parsed on its own
+// as bands are. Comparable with estimates for the whole sample.
+uint64_t MatchBits(const std::vector<uint8_t>& sample, size_t groupBytes, size_t bpp, size_t rowBytes,
+                   const uint8_t* literalBits)
+{
+    thread_local MatchParse parse;
+    parse.Clear();
+    size_t parsed = 0;
+    for (size_t at = 0; at < sample.size(); at += 2 * groupBytes) {
+        parsed += std::min(groupBytes, sample.size() - at);
+        ParseMatches(sample.data() + at, std::min(groupBytes, sample.size() - at), bpp, rowBytes,
+                     literalBits, parse);
+    }
+    DynamicCode code;
+    BuildDynamicCode(parse, code);
+    return static_cast<uint64_t>(static_cast<double>(ParseBits(parse, code)) *
+                                 static_cast<double>(sample.size()) / static_cast<double>(parsed));
+}
+
+enum class Coder { MatchFree, Matching, Libdeflate };
+
+// The match-free writer unless matches pay clearly; libdeflate only where
+// its deeper search beats the matching path's estimate clearly too.
+Coder ChooseCoder(const std::vector<uint8_t>& sample, size_t groupRows, size_t n, size_t bpp,
+                  uint64_t freeBits, const uint8_t* literalBits)
+{
+    const uint64_t matchBits = MatchBits(sample, groupRows * (n + 1), bpp, n + 1, literalBits);
+    const double best = static_cast<double>(std::min(freeBits, matchBits)) / 8;
+    if (static_cast<double>(TrialDeflate(sample)) * kFallbackRatio < best)
+        return Coder::Libdeflate;
+    if (static_cast<double>(matchBits) < (1 - kMatchGain) * static_cast<double>(freeBits))
+        return Coder::Matching;
+    return Coder::MatchFree;
 }
 
 // Per-thread row buffers, kept for the next band of the same row size.
@@ -364,6 +411,47 @@ void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t 
     plan.adler[b] = libdeflate_adler32(1, bandRaw, plan.RawBytes(b));
 }
 
+size_t MatchSlotBytes(size_t rawBytes)
+{
+    return MatchBlockBound(rawBytes) + 8;  // and the sync flush
+}
+
+// Filters a band's rows into this thread's buffer, parses them for matches
+// and codes the parse with a code of its own.
+void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                     const LiteralTables& costs, const uint8_t* literalBits, BandPlan& plan,
+                     uint8_t* slots, size_t b)
+{
+    RowBuffers& rows = ThreadRows(n);
+    thread_local std::vector<uint8_t> raw;
+    thread_local MatchParse parse;
+    const size_t bytes = plan.RawBytes(b);
+    if (raw.size() < bytes)
+        raw.resize(bytes);
+    rows.ClearPrev();
+    const size_t first = plan.FirstRow(b);
+    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
+        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
+        std::memcpy(raw.data() + (r - first) * (n + 1),
+                    FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
+        rows.Advance();
+    }
+    parse.Clear();
+    ParseMatches(raw.data(), bytes, bpp, n + 1, literalBits, parse);
+    DynamicCode code;
+    BuildDynamicCode(parse, code);
+    BitWriter writer;
+    writer.next = slots + plan.slot[b];
+    WriteParse(parse, code, writer, plan.Last(b));
+    if (plan.Last(b))
+        writer.AlignToByte();
+    else
+        PutSyncFlush(writer);
+    plan.out[b].data = slots + plan.slot[b];
+    plan.out[b].size = static_cast<size_t>(writer.next - plan.out[b].data);
+    plan.adler[b] = libdeflate_adler32(1, raw.data(), bytes);
+}
+
 // Runs `code(b)` for every band, on the pool when there is one; a band that
 // runs out of memory fails the frame.
 template <class Code>
@@ -403,7 +491,7 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         const FastKernels& k = ActiveKernels();
         SymbolCounts counts;
         std::vector<uint8_t> sample;
-        SampleRows(source, k, ThreadRows(n), n, bpp, counts, sample);
+        const size_t groupRows = SampleRows(source, k, ThreadRows(n), n, bpp, counts, sample);
 
         // Kept per thread: fresh pages for every frame cost more than
         // coding it.
@@ -411,9 +499,16 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         BandPlan plan(source.height, n);
         FrameCode code;
         CodeLengths lengths;
+        LiteralTables guess;
+        FillGuessedCosts(guess);
+        const bool shaped = BuildFrameCode(counts, code, lengths);
+        // The frame code's literal lengths are the best guess of what a
+        // literal costs before any band is parsed.
+        const uint8_t* literalBits = shaped ? code.literals.length : guess.length;
+        const uint64_t freeBits = shaped ? EstimatedBits(counts, lengths) : UINT64_MAX;
+        const Coder coder = ChooseCoder(sample, groupRows, n, bpp, freeBits, literalBits);
         bool coded;
-        if (BuildFrameCode(counts, code, lengths) &&
-            !MatchesWinClearly(sample, EstimatedBits(counts, lengths))) {
+        if (coder == Coder::MatchFree) {
             const size_t size = plan.Place(MatchFreeSlotBytes);
             if (slots.size() < size)
                 slots.resize(size);
@@ -421,9 +516,15 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
             coded = CodeBands(workers, plan, [&](size_t b) {
                 EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
             });
+        } else if (coder == Coder::Matching) {
+            const size_t size = plan.Place(MatchSlotBytes);
+            if (slots.size() < size)
+                slots.resize(size);
+            uint8_t* const base = slots.data();
+            coded = CodeBands(workers, plan, [&](size_t b) {
+                EncodeMatchBand(source, k, n, bpp, guess, literalBits, plan, base, b);
+            });
         } else {
-            LiteralTables guess;
-            FillGuessedCosts(guess);
             std::unique_ptr<uint8_t[]> raw(new uint8_t[source.height * (n + 1)]);
             const size_t size = plan.Place(LibdeflateSlotBytes);
             if (slots.size() < size)
