@@ -181,9 +181,7 @@ uint64_t MatchBits(const std::vector<uint8_t>& sample, size_t groupBytes, size_t
         ParseMatches(sample.data() + at, std::min(groupBytes, sample.size() - at), bpp, rowBytes,
                      literalBits, parse);
     }
-    DynamicCode code;
-    BuildDynamicCode(parse, code);
-    return static_cast<uint64_t>(static_cast<double>(ParseBits(parse, code)) *
+    return static_cast<uint64_t>(static_cast<double>(CodedBits(parse)) *
                                  static_cast<double>(sample.size()) / static_cast<double>(parsed));
 }
 
@@ -438,11 +436,9 @@ void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, si
     }
     parse.Clear();
     ParseMatches(raw.data(), bytes, bpp, n + 1, literalBits, parse);
-    DynamicCode code;
-    BuildDynamicCode(parse, code);
     BitWriter writer;
     writer.next = slots + plan.slot[b];
-    WriteParse(parse, code, writer, plan.Last(b));
+    WriteParse(parse, writer, plan.Last(b));
     if (plan.Last(b))
         writer.AlignToByte();
     else

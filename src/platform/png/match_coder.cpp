@@ -15,6 +15,10 @@ constexpr unsigned kHashBits = 13;
 constexpr size_t kWindow = 32768;
 constexpr size_t kMaxMatch = 258;
 constexpr unsigned kMaxCodeBits = 15;
+// Matches this long or longer record only their last positions.
+constexpr size_t kRecordAll = 32;
+// What a block header takes, near enough for estimates.
+constexpr uint64_t kHeaderBits = 500;
 
 struct LengthSymbols {
     uint16_t symbol[kMaxMatch + 1];
@@ -80,20 +84,40 @@ inline uint32_t HashFar(uint64_t v)
     return static_cast<uint32_t>(((v & kFarMask) * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
 }
 
-// Adds the literals among `count` items to `litlen`. Four tables keep
-// runs of one value from waiting on a single counter.
-void CountLiterals(const uint32_t* items, size_t count, uint64_t* litlen)
+struct SymbolTally {
+    uint64_t litlen[kLitLenSymbols];
+    uint64_t dist[kDistSymbols];
+};
+
+inline uint32_t Tally(uint32_t (*part)[257], size_t k, uint32_t item)
+{
+    ++part[k][std::min<uint32_t>(item, 256)];
+    return item;
+}
+
+// Symbol counts of `count` items, end of block included. Four literal
+// tables keep runs of one value from waiting on a single counter.
+void CountSymbols(const uint32_t* items, size_t count, SymbolTally& tally)
 {
     uint32_t part[4][257] = {};
+    std::fill(std::begin(tally.litlen), std::end(tally.litlen), 0);
+    std::fill(std::begin(tally.dist), std::end(tally.dist), 0);
+    const auto match = [&](uint32_t item) {
+        if (item >= 256) {
+            ++tally.litlen[kLengths.symbol[item >> 16]];
+            ++tally.dist[DistSymbol(item & 0xFFFF)];
+        }
+    };
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         for (size_t k = 0; k < 4; ++k)
-            ++part[k][std::min<uint32_t>(items[i + k], 256)];
+            match(Tally(part, k, items[i + k]));
     }
     for (; i < count; ++i)
-        ++part[0][std::min<uint32_t>(items[i], 256)];
+        match(Tally(part, 0, items[i]));
     for (unsigned b = 0; b < 256; ++b)
-        litlen[b] += uint64_t{part[0][b]} + part[1][b] + part[2][b] + part[3][b];
+        tally.litlen[b] = uint64_t{part[0][b]} + part[1][b] + part[2][b] + part[3][b];
+    tally.litlen[kEndOfBlock] = 1;
 }
 
 // Bytes equal from `from` on (earlier ones at `to`), stopping at `end`.
@@ -276,13 +300,6 @@ void MatchParse::Reserve(size_t more)
     capacity = want;
 }
 
-void MatchParse::Clear()
-{
-    count = 0;
-    std::fill(std::begin(litlen), std::end(litlen), 0);
-    std::fill(std::begin(dist), std::end(dist), 0);
-}
-
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
                   const uint8_t* literalBits, MatchParse& parse)
 {
@@ -310,45 +327,54 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             }
         }
         *out++ = static_cast<uint32_t>(m.length << 16 | m.distance);
-        ++parse.litlen[kLengths.symbol[m.length]];
-        ++parse.dist[DistSymbol(static_cast<uint32_t>(m.distance))];
         // One more entry near the match's end keeps later repeats of what
         // follows it findable without hashing every byte inside.
-        p += m.length;
-        if (end - p >= 8)
-            finder->Insert(p - 2);
+        // Positions inside short matches are recorded too: on smooth
+        // content the next repeat often starts there. Inside long ones
+        // (screens) that would cost more than it finds; the last few do.
+        const uint8_t* const stop = p + m.length;
+        const uint8_t* q = m.length < kRecordAll ? p + 1 : stop - 4;
+        for (; q < stop && end - q >= 8; ++q)
+            finder->Insert(q);
+        p = stop;
     }
     while (p < end)
         *out++ = *p++;
-    const size_t before = parse.count;
     parse.count = static_cast<size_t>(out - parse.items.get());
-    CountLiterals(parse.items.get() + before, parse.count - before, parse.litlen);
 }
 
-void BuildDynamicCode(const MatchParse& parse, DynamicCode& code)
+namespace {
+
+// A block's code, fitted to its counts.
+struct DynamicCode {
+    uint8_t litlenLength[kLitLenSymbols];
+    uint8_t distLength[kDistSymbols];
+    uint32_t litlenCode[kLitLenSymbols];
+    uint32_t distCode[kDistSymbols];
+};
+
+void BuildCode(const SymbolTally& tally, DynamicCode& code)
 {
-    uint64_t litlen[kLitLenSymbols];
-    std::copy(std::begin(parse.litlen), std::end(parse.litlen), litlen);
-    litlen[kEndOfBlock] = 1;
-    LimitedLengths(litlen, kLitLenSymbols, code.litlenLength);
-    LimitedLengths(parse.dist, kDistSymbols, code.distLength);
+    LimitedLengths(tally.litlen, kLitLenSymbols, code.litlenLength);
+    LimitedLengths(tally.dist, kDistSymbols, code.distLength);
     CanonicalCodes(code.litlenLength, kLitLenSymbols, code.litlenCode);
     CanonicalCodes(code.distLength, kDistSymbols, code.distCode);
 }
 
-uint64_t ParseBits(const MatchParse& parse, const DynamicCode& code)
+uint64_t TallyBits(const SymbolTally& tally, const DynamicCode& code)
 {
-    uint64_t bits = code.litlenLength[kEndOfBlock];
+    uint64_t bits = 0;
     for (unsigned s = 0; s < kLitLenSymbols; ++s) {
         const unsigned extra = s >= 265 && s < 285 ? (s - 261) / 4 : 0;
-        bits += parse.litlen[s] * (code.litlenLength[s] + extra);
+        bits += tally.litlen[s] * (code.litlenLength[s] + extra);
     }
     for (unsigned s = 0; s < kDistSymbols; ++s)
-        bits += parse.dist[s] * (code.distLength[s] + DistExtraBits(s));
+        bits += tally.dist[s] * (code.distLength[s] + DistExtraBits(s));
     return bits;
 }
 
-void WriteParse(const MatchParse& parse, const DynamicCode& code, BitWriter& writer, bool final)
+void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, BitWriter& writer,
+                bool final)
 {
     unsigned hlit = kLitLenSymbols, hdist = kDistSymbols;
     while (hlit > 257 && code.litlenLength[hlit - 1] == 0)
@@ -356,8 +382,7 @@ void WriteParse(const MatchParse& parse, const DynamicCode& code, BitWriter& wri
     while (hdist > 1 && code.distLength[hdist - 1] == 0)
         --hdist;
     WriteDynamicHeader(code.litlenLength, hlit, code.distLength, hdist, writer, final);
-    const uint32_t* items = parse.items.get();
-    for (size_t i = 0; i < parse.count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         const uint32_t item = items[i];
         if (item < 256) {
             writer.Put(code.litlenCode[item], code.litlenLength[item]);
@@ -367,14 +392,36 @@ void WriteParse(const MatchParse& parse, const DynamicCode& code, BitWriter& wri
         const unsigned lsym = kLengths.symbol[length];
         uint64_t bits = code.litlenCode[lsym] |
                         (uint64_t{length - kLengths.base[length]} << code.litlenLength[lsym]);
-        unsigned count = code.litlenLength[lsym] + kLengths.extraBits[length];
+        unsigned n = code.litlenLength[lsym] + kLengths.extraBits[length];
         const unsigned dsym = DistSymbol(distance);
         bits |= (code.distCode[dsym] | (uint64_t{distance - kDistBase[dsym]} << code.distLength[dsym]))
-                << count;
-        count += code.distLength[dsym] + DistExtraBits(dsym);
-        writer.Put(bits, count);
+                << n;
+        n += code.distLength[dsym] + DistExtraBits(dsym);
+        writer.Put(bits, n);
     }
     writer.Put(code.litlenCode[kEndOfBlock], code.litlenLength[kEndOfBlock]);
+}
+
+} // namespace
+
+// One block per parse: on these frames codes fitted to a few rows at a
+// time gained less than their headers cost.
+uint64_t CodedBits(const MatchParse& parse)
+{
+    SymbolTally tally;
+    CountSymbols(parse.items.get(), parse.count, tally);
+    DynamicCode code;
+    BuildCode(tally, code);
+    return kHeaderBits + TallyBits(tally, code);
+}
+
+void WriteParse(const MatchParse& parse, BitWriter& writer, bool final)
+{
+    SymbolTally tally;
+    CountSymbols(parse.items.get(), parse.count, tally);
+    DynamicCode code;
+    BuildCode(tally, code);
+    WriteBlock(parse.items.get(), parse.count, code, writer, final);
 }
 
 } // namespace pngcore

@@ -15,16 +15,13 @@
 namespace pngcore {
 
 // A parse of some bytes: literals (the byte) and matches (length << 16 |
-// distance, length 3..258, distance 1..32768), with the counts of the
-// deflate symbols they need.
+// distance, length 3..258, distance 1..32768).
 struct MatchParse {
     std::unique_ptr<uint32_t[]> items;
     size_t count = 0;
     size_t capacity = 0;
-    uint64_t litlen[kLitLenSymbols] = {};
-    uint64_t dist[kDistSymbols] = {};
 
-    void Clear();
+    void Clear() { count = 0; }
     // Room for `more` items after the present ones.
     void Reserve(size_t more);
 };
@@ -33,34 +30,23 @@ struct MatchParse {
 // so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` are
 // the distances tried before the hashed one (a row with its filter byte).
 // A match is taken only where it looks cheaper than its bytes coded as
-// literals of `literalBits[byte]` bits. Appends to `parse` (call Clear between pieces that are coded apart).
+// literals of `literalBits[byte]` bits. Appends to `parse`.
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
                   const uint8_t* literalBits, MatchParse& parse);
 
-// A deflate code fitted to a parse's counts.
-struct DynamicCode {
-    uint8_t litlenLength[kLitLenSymbols];
-    uint8_t distLength[kDistSymbols];
-    uint32_t litlenCode[kLitLenSymbols];
-    uint32_t distCode[kDistSymbols];
-};
+// Bits WriteParse would put for `parse`, headers estimated.
+uint64_t CodedBits(const MatchParse& parse);
 
-// Builds length-limited Huffman codes for `parse`'s counts (end of block
-// counted once). Every symbol with a count gets a code.
-void BuildDynamicCode(const MatchParse& parse, DynamicCode& code);
-
-// Bits the parse takes under `code`, extra bits included, header not.
-uint64_t ParseBits(const MatchParse& parse, const DynamicCode& code);
-
-// Writes the block header, the parse and end of block.
-void WriteParse(const MatchParse& parse, const DynamicCode& code, BitWriter& writer, bool final);
+// Writes the parse as one dynamic-Huffman block with a code built from its
+// own symbol counts, the stream's last when `final`.
+void WriteParse(const MatchParse& parse, BitWriter& writer, bool final);
 
 // Most bytes WriteParse may put for a parse of `rawBytes` bytes, the
 // writer's spare word included.
 constexpr size_t MatchBlockBound(size_t rawBytes)
 {
-    // Header below 300 bytes; at most 15 bits per byte (a literal of 15
-    // bits, or a match of 3 bytes in at most 15 + 5 + 15 + 13 bits).
+    // A header below 300 bytes and at most 15 bits per byte: a literal of
+    // 15 bits, or a match of 4 bytes or more in at most 15 + 5 + 15 + 13.
     return 512 + rawBytes * 15 / 8 + 16;
 }
 
