@@ -76,8 +76,8 @@ inline uint64_t Load64(const uint8_t* p)
 
 // Far matches shorter than this almost never beat the literals of small
 // residuals, so the hash looks at this many bytes.
-constexpr size_t kFarMinMatch = 6;
-constexpr uint64_t kFarMask = (uint64_t{1} << (8 * kFarMinMatch)) - 1;
+constexpr size_t kFarMinMatch = 8;
+constexpr uint64_t kFarMask = ~uint64_t{0};
 
 inline uint32_t HashFar(uint64_t v)
 {

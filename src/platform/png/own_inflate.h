@@ -1,0 +1,21 @@
+// A deflate reader for the band shape our writer produces: one
+// dynamic-Huffman block, then either the stream's end (the block final) or
+// an empty stored block that closes the band on a byte boundary. It knows
+// nothing else, so anything else is declined for the general inflater.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace pngcore {
+
+// Inflates `in` (exactly the band's deflate bytes) to exactly `outSize`
+// bytes at `out`. `last` says whether the band ends the stream (final
+// block, padding zeros to the byte) or is closed by the empty stored
+// block. Returns false for any other shape and for every inconsistency:
+// bad or incomplete codes, distances before the band, lengths past its
+// end, too few or too many bytes in or out. Writes nothing outside
+// out[0, outSize), and on failure what it wrote there is unspecified.
+bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize);
+
+} // namespace pngcore
