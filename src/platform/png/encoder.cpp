@@ -25,6 +25,7 @@
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
 #include "platform/png/match_coder.h"
+#include "platform/png/own_inflate.h"
 #include "platform/png/png.h"
 #include "platform/png/symbols.h"
 #include "platform/png/worker_pool.h"
@@ -301,7 +302,8 @@ void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n
 
 size_t LibdeflateSlotBytes(size_t rawBytes)
 {
-    // Halves coded apart and stored blocks stay well inside twice the bound.
+    // The stream and the block that closes it, or the band as stored
+    // blocks, stay well inside twice the bound.
     return 2 * libdeflate_deflate_compress_bound(nullptr, rawBytes) + 4096;
 }
 
@@ -335,58 +337,34 @@ uint8_t* PutStored(const uint8_t* raw, size_t size, uint8_t* out)
     return out;
 }
 
-// True when `stream`, one deflate block made non-final, followed by an
-// empty stored block that starts in its last byte's padding and a final
-// empty block, inflates to exactly `rawSize` bytes. libdeflate pads its
-// last byte with zeros but does not say how many: three or more hold the
-// stored block's header, fewer push it into a byte of its own.
-bool HeaderFitsPadding(const uint8_t* stream, size_t size, size_t rawSize)
-{
-    thread_local std::vector<uint8_t> test, inflated;
-    thread_local std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
-        nullptr, libdeflate_free_decompressor);
-    if (!d) {
-        d.reset(libdeflate_alloc_decompressor());
-        if (!d)
-            throw std::bad_alloc();
-    }
-    static constexpr uint8_t kTail[6] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
-    test.assign(stream, stream + size);
-    test.insert(test.end(), std::begin(kTail), std::end(kTail));
-    inflated.resize(rawSize + 1);
-    size_t in = 0, out = 0;
-    return libdeflate_deflate_decompress_ex(d.get(), test.data(), test.size(), inflated.data(),
-                                            inflated.size(), &in, &out) == LIBDEFLATE_SUCCESS &&
-           in == test.size() && out == rawSize;
-}
-
-// Deflates `raw` into `out` as whole blocks; unless `final`, none is final
-// and the data ends on a byte boundary. Returns the end of what it wrote.
-// libdeflate writes a stream that ends in a final block; with a single
-// block that flag is its very first bit and can be cleared. Several blocks
-// are rarer, and the piece is then coded as two halves.
+// Deflates `raw` into `out`; unless `final`, the data ends with no final
+// block and on a byte boundary. Returns the end of what it wrote.
+// libdeflate writes a stream whose last block is final: that block is
+// found by reading the stream back, its flag cleared, and an empty stored
+// block put right after its end.
 uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out, uint8_t* end)
 {
-    constexpr size_t kMinSplit = 4096;
-    size_t got = libdeflate_deflate_compress(&ThreadCompressor(), raw, size, out,
+    const size_t got = libdeflate_deflate_compress(&ThreadCompressor(), raw, size, out,
                                                    static_cast<size_t>(end - out));
     if (got == 0)
         throw std::bad_alloc();  // cannot happen with the slot's bound
     if (final)
         return out + got;
-    if ((out[0] & 1) != 0) {
-        out[0] &= 0xFE;
-        if (!HeaderFitsPadding(out, got, size))
-            out[got++] = 0x00;
-        static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
-        std::memcpy(out + got, kEmptyStored, 4);
-        return out + got + 4;
-    }
-    if (size < kMinSplit)
-        return PutStored(raw, size, out);
-    const size_t half = size / 2;
-    out = DeflatePiece(raw, half, false, out, end);
-    return DeflatePiece(raw + half, size - half, false, out, end);
+    thread_local std::vector<uint8_t> check;
+    check.resize(size);
+    StreamEnd last;
+    if (!InflateStream(out, got, check.data(), size, last))
+        return PutStored(raw, size, out);  // not expected; the band stays valid
+    out[last.finalBlockBit / 8] &= static_cast<uint8_t>(~(1u << (last.finalBlockBit % 8)));
+    // Padding after the end becomes the stored block's three zero bits
+    // (not final, stored) and its alignment.
+    out[last.endBit / 8] &= static_cast<uint8_t>((1u << (last.endBit % 8)) - 1);
+    const size_t stored = (last.endBit + 3 + 7) / 8;
+    for (size_t i = last.endBit / 8 + 1; i < stored; ++i)
+        out[i] = 0;
+    static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+    std::memcpy(out + stored, kEmptyStored, 4);
+    return out + stored + 4;
 }
 
 void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,

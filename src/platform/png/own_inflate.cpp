@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
 
 namespace pngcore {
 
@@ -15,6 +16,7 @@ constexpr unsigned kMaxBits = 15;
 constexpr unsigned kLitTableBits = 12;
 constexpr unsigned kDistTableBits = 10;
 constexpr unsigned kMaxLitLen = 286;  // symbols 286 and 287 never occur
+constexpr unsigned kLitLenCodes = 288;  // but the fixed code gives them codes
 constexpr unsigned kMaxDist = 30;
 
 // Table entries: bits to drop (0..15) | kind << 8 | value << 16. Entries
@@ -41,6 +43,7 @@ constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     
 inline unsigned DistExtra(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
 
 struct BitReader {
+    const uint8_t* begin;
     const uint8_t* next;
     const uint8_t* end;
     uint64_t buf = 0;
@@ -82,12 +85,22 @@ struct BitReader {
     // True once bits beyond the input were used.
     bool Overrun() const { return padding * 8 > count; }
     size_t BitsLeft() const { return static_cast<size_t>(end - next) * 8 + count - padding * 8; }
+    // Bits used so far.
+    size_t Position() const { return static_cast<size_t>(next - begin + padding) * 8 - count; }
+    // Continues at byte `at` (a byte boundary at or after Position()).
+    void Seek(size_t at)
+    {
+        next = begin + at;
+        buf = 0;
+        count = 0;
+        padding = 0;
+    }
 };
 
 // A canonical code for the bit-by-bit path.
 struct Canonical {
     uint16_t count[kMaxBits + 1];
-    uint16_t symbol[kMaxLitLen];
+    uint16_t symbol[kLitLenCodes];
 };
 
 uint32_t Reverse(uint32_t code, unsigned length)
@@ -172,7 +185,7 @@ void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* tabl
 struct Tables {
     uint32_t lit[1u << kLitTableBits];
     uint32_t dist[1u << kDistTableBits];
-    uint32_t sub[kMaxLitLen << kSubBits];  // at most one subtable per long code
+    uint32_t sub[kLitLenCodes << kSubBits];  // at most one subtable per long code
     Canonical litCanon;
     Canonical distCanon;
 };
@@ -415,7 +428,7 @@ bool ReadSymbols(BitReader& reader, const Tables& t, uint8_t* out, uint8_t*& at,
 
 bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize)
 {
-    BitReader bits{in, in + inSize};
+    BitReader bits{in, in, in + inSize};
     bits.Refill();
     if (bits.Take(1) != (last ? 1u : 0u) || bits.Take(2) != 2)
         return false;
@@ -434,6 +447,72 @@ bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, s
     bits.Drop(bits.count & 7);
     bits.Refill();
     return bits.Take(16) == 0 && bits.Take(16) == 0xFFFF && !bits.Overrun() && bits.BitsLeft() == 0;
+}
+
+} // namespace pngcore
+
+namespace pngcore {
+
+namespace {
+
+// The fixed code's tables, built once.
+const Tables& FixedTables()
+{
+    static const std::unique_ptr<Tables> fixed = [] {
+        auto t = std::make_unique<Tables>();
+        uint8_t lengths[kLitLenCodes + 32];
+        std::fill_n(lengths, 144, 8);
+        std::fill_n(lengths + 144, 112, 9);
+        std::fill_n(lengths + 256, 24, 7);
+        std::fill_n(lengths + 280, 8, 8);
+        std::fill_n(lengths + kLitLenCodes, 32, 5);
+        Prepare(lengths, kLitLenCodes, false, t->litCanon);
+        Prepare(lengths + kLitLenCodes, 32, false, t->distCanon);
+        FillTable(lengths, kLitLenCodes, kLitTableBits, t->lit, true);
+        FillTable(lengths + kLitLenCodes, 32, kDistTableBits, t->dist, false);
+        AddPairs(*t);
+        FillSubtables(lengths, kLitLenCodes, *t);
+        return t;
+    }();
+    return *fixed;
+}
+
+} // namespace
+
+bool InflateStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
+                   StreamEnd& streamEnd)
+{
+    BitReader bits{in, in, in + inSize};
+    thread_local Tables dynamic;
+    uint8_t* at = out;
+    uint8_t* const end = out + outSize;
+    while (true) {
+        bits.Refill();
+        const size_t start = bits.Position();
+        const uint32_t final = bits.Take(1), type = bits.Take(2);
+        if (type == 0) {
+            bits.Drop(bits.count & 7);
+            bits.Refill();
+            const uint32_t length = bits.Take(16), check = bits.Take(16);
+            const size_t from = bits.Position() / 8;
+            if (bits.Overrun() || length != (~check & 0xFFFF) || length > inSize - from ||
+                length > static_cast<size_t>(end - at))
+                return false;
+            std::memcpy(at, in + from, length);
+            at += length;
+            bits.Seek(from + length);
+        } else if (type == 1) {
+            if (!ReadSymbols(bits, FixedTables(), out, at, end))
+                return false;
+        } else if (type != 2 || !ReadCodes(bits, dynamic) || !ReadSymbols(bits, dynamic, out, at, end)) {
+            return false;
+        }
+        if (final) {
+            streamEnd.finalBlockBit = start;
+            streamEnd.endBit = bits.Position();
+            return at == end && !bits.Overrun();
+        }
+    }
 }
 
 } // namespace pngcore

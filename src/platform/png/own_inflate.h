@@ -18,4 +18,16 @@ namespace pngcore {
 // out[0, outSize), and on failure what it wrote there is unspecified.
 bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize);
 
+// Where a deflate stream's last block starts and where it ends, in bits.
+struct StreamEnd {
+    size_t finalBlockBit;
+    size_t endBit;
+};
+
+// Inflates a whole deflate stream of any blocks to exactly `outSize`
+// bytes, checked as above, and says where its final block lies. Slower
+// than libdeflate; for finding the final block in libdeflate's output.
+bool InflateStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
+                   StreamEnd& streamEnd);
+
 } // namespace pngcore
