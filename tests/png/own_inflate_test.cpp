@@ -193,4 +193,39 @@ TEST(OwnInflate, DamagedBandsNeverWriteOutsideAndAgreeWithLibdeflate)
     EXPECT_LT(accepted, 3000u);  // damage is noticed, not just survived
 }
 
+TEST(OwnInflate, FindsTheFinalBlockOfAnyStream)
+{
+    // Stored (level 0), fixed (short input) and dynamic blocks, one or many.
+    const struct {
+        int level;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {0, BandBytes(150000, 4)}, {1, {1, 2, 3}},  {6, BandBytes(40, 5)},
+        {4, BandBytes(400000, 6)}, {12, BandBytes(90000, 7)}, {1, std::vector<uint8_t>(70000, 9)},
+    };
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.level << ", " << c.bytes.size() << " bytes");
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> z(
+            libdeflate_alloc_compressor(c.level), libdeflate_free_compressor);
+        std::vector<uint8_t> in(libdeflate_deflate_compress_bound(z.get(), c.bytes.size()) + 8);
+        in.resize(libdeflate_deflate_compress(z.get(), c.bytes.data(), c.bytes.size(), in.data(), in.size()));
+        Guarded out(c.bytes.size());
+        StreamEnd end{};
+        ASSERT_TRUE(InflateStream(in.data(), in.size(), out.data(), c.bytes.size(), end));
+        EXPECT_TRUE(out.GuardsIntact());
+        EXPECT_EQ(std::memcmp(out.data(), c.bytes.data(), c.bytes.size()), 0);
+        EXPECT_EQ((end.endBit + 7) / 8, in.size());
+        ASSERT_LT(end.finalBlockBit, end.endBit);
+        // With the final flag cleared the stream no longer ends there.
+        in[end.finalBlockBit / 8] ^= static_cast<uint8_t>(1u << (end.finalBlockBit % 8));
+        std::vector<uint8_t> back(c.bytes.size());
+        EXPECT_NE(libdeflate_deflate_decompress(d.get(), in.data(), in.size(), back.data(), back.size(), nullptr),
+                  LIBDEFLATE_SUCCESS);
+        EXPECT_FALSE(InflateStream(in.data(), in.size(), out.data(), c.bytes.size(), end));
+        EXPECT_FALSE(InflateStream(in.data(), in.size() - 1, out.data(), c.bytes.size(), end));
+    }
+}
+
 } // namespace

@@ -112,8 +112,8 @@ uint32_t Reverse(uint32_t code, unsigned length)
 }
 
 // Sets up `canon` and reports whether the code is complete, or (when
-// `singleOk`) a lone code of one bit.
-bool Prepare(const uint8_t* lengths, unsigned n, bool singleOk, Canonical& canon)
+// `sparseOk`, for distances) a lone code of one bit or no code at all.
+bool Prepare(const uint8_t* lengths, unsigned n, bool sparseOk, Canonical& canon)
 {
     std::fill(std::begin(canon.count), std::end(canon.count), 0);
     for (unsigned s = 0; s < n; ++s)
@@ -131,7 +131,7 @@ bool Prepare(const uint8_t* lengths, unsigned n, bool singleOk, Canonical& canon
     }
     if (space == uint32_t{1} << kMaxBits)
         return true;
-    return singleOk && canon.count[1] == 1 && space == uint32_t{1} << (kMaxBits - 1);
+    return sparseOk && (space == 0 || (canon.count[1] == 1 && space == uint32_t{1} << (kMaxBits - 1)));
 }
 
 // The bit-by-bit path; needs 15 bits in the reader. Returns -1 for a code
