@@ -100,6 +100,14 @@ size_t Cheapest(const uint64_t cost[kFilterCount])
 uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t n, size_t bpp,
                     const LiteralTables& costs, bool bandStart = false)
 {
+    // A row like the one above (screens, flat areas) is all zeros under
+    // Up, which nothing beats: skip trying the five filters.
+    if (!bandStart && std::memcmp(rows.cur(), rows.prev(), n) == 0) {
+        uint8_t* up = rows.filtered()[2];
+        std::memset(up, 0, n);
+        up[-1] = 2;
+        return up - 1;
+    }
     uint64_t cost[kFilterCount];
     k.filterRow(rows.cur(), rows.prev(), n, bpp, costs, rows.filtered(), cost);
     const size_t f = bandStart ? (cost[1] < cost[0] ? 1 : 0) : Cheapest(cost);
