@@ -1,8 +1,8 @@
-// The match-free writer. One pass over a sample of rows picks filters by a
-// guessed cost and counts the symbols they would produce; the frame's code
-// is built from those counts. The main pass then filters every row five
-// ways, keeps the form the code makes cheapest and codes it at once, as a
-// dynamic-Huffman block per band.
+// The writer. One pass over a sample of rows picks filters by a guessed
+// cost and counts the symbols they would produce; the frame's code is
+// built from those counts. The main pass of the match-free coder then
+// filters every row five ways, keeps the form the code makes cheapest and
+// codes it at once, as a dynamic-Huffman block per band.
 //
 // Bands (band_map.h) are coded independently, on the worker pool when
 // there is one: each starts with a filter that does not look above it and
@@ -10,8 +10,9 @@
 // frame's Adler-32 is combined from the bands'. The code is the frame's:
 // sampled once, its header repeated in every band.
 //
-// Where the sample shows that real match search would win clearly (flat
-// areas, text), the frame goes to libdeflate instead.
+// Where the sample shows that matches pay (smooth and rendered frames,
+// screens), the frame goes to the matching coder (match_coder.h) instead,
+// and where even that loses clearly to libdeflate's search, to libdeflate.
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -41,8 +42,8 @@ constexpr size_t kSampleGroupRows = 4;
 constexpr double kMatchGain = 0.04;
 // Worst case per byte: the longest literal code.
 constexpr size_t kMaxBitsPerByte = 14;
-// libdeflate takes the frame when the sample's match-free estimate is this
-// much larger than libdeflate's own try on the same bytes.
+// libdeflate takes the frame when the best of our estimates for the sample
+// is this much larger than libdeflate's own try on the same bytes.
 constexpr double kFallbackRatio = 1.06;
 constexpr int kTrialLevel = 1;
 // On the demo clip (gradients, grain, text) level 4 encodes twice as fast as

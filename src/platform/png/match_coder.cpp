@@ -227,9 +227,13 @@ struct Match {
 // bytes, so most misses are told without touching the window.
 class MatchFinder {
 public:
-    MatchFinder(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes)
-        : data_(data), end_(data + size), pixel_(pixelBytes), row_(rowBytes <= kWindow ? rowBytes : 0)
+    // Starts on a new piece, forgetting every earlier one.
+    void Reset(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes)
     {
+        data_ = data;
+        end_ = data + size;
+        pixel_ = pixelBytes;
+        row_ = rowBytes <= kWindow ? rowBytes : 0;
         std::fill(table_.begin(), table_.end(), Entry{UINT32_MAX, 0});
     }
 
@@ -279,10 +283,10 @@ private:
             best = {length, distance};
     }
 
-    const uint8_t* data_;
-    const uint8_t* end_;
-    size_t pixel_;
-    size_t row_;
+    const uint8_t* data_ = nullptr;
+    const uint8_t* end_ = nullptr;
+    size_t pixel_ = 0;
+    size_t row_ = 0;
     std::array<Entry, size_t{1} << kHashBits> table_;
 };
 
@@ -304,8 +308,9 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
                   const uint8_t* literalBits, MatchParse& parse)
 {
     thread_local std::unique_ptr<MatchFinder> finder;
-    finder.reset();  // its table must not remember another piece
-    finder = std::make_unique<MatchFinder>(data, size, pixelBytes, rowBytes);
+    if (!finder)
+        finder = std::make_unique<MatchFinder>();
+    finder->Reset(data, size, pixelBytes, rowBytes);
     parse.Reserve(size);
     uint32_t* out = parse.items.get() + parse.count;
     const uint8_t* const end = data + size;
