@@ -4,6 +4,7 @@
 #include "platform/png/own_inflate.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -19,18 +20,24 @@ constexpr unsigned kMaxLitLen = 286;  // symbols 286 and 287 never occur
 constexpr unsigned kLitLenCodes = 288;  // but the fixed code gives them codes
 constexpr unsigned kMaxDist = 30;
 
-// Table entries: bits to drop (0..15) | kind << 8 | value << 16. Entries
-// with nothing to drop send the decoder to the bit-by-bit path, which
-// also finds the codes that do not exist in an incomplete code.
-enum : uint32_t { kOne = 0, kTwo = 1, kSymbol = 2, kSub = 3 };
+// Table entries: bits to drop (0..15) | kind << 4 | value << 8. Kinds 1
+// to 3 are that many literals, in the value's bytes; a symbol's value is
+// the literal/length symbol less 256 (or the symbol, in other tables); a
+// subtable's, where it starts. Entries with nothing to drop send the
+// decoder to the bit-by-bit path, which also finds the codes that do not
+// exist in an incomplete code.
+enum : uint32_t { kOne = 1, kTwo = 2, kThree = 3, kSymbol = 4, kSub = 5 };
 // Codes longer than the literal lookup continue in 8-entry subtables
 // indexed by their last three bits.
 constexpr unsigned kSubBits = kMaxBits - 12;
 
 constexpr uint32_t Entry(uint32_t bits, uint32_t kind, uint32_t value)
 {
-    return bits | kind << 8 | value << 16;
+    return bits | kind << 4 | value << 8;
 }
+constexpr unsigned Bits(uint32_t e) { return e & 0xF; }
+constexpr unsigned Kind(uint32_t e) { return (e >> 4) & 0xF; }
+constexpr uint32_t Value(uint32_t e) { return e >> 8; }
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -218,28 +225,34 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
             std::fill_n(t.sub + used, 1u << kSubBits, 0);
             used += 1u << kSubBits;
         }
-        uint32_t* sub = t.sub + (head >> 16);
+        uint32_t* sub = t.sub + Value(head);
         const uint32_t entry = s < 256 ? Entry(len, kOne, s) : Entry(len, kSymbol, s - 256);
         for (uint32_t i = reversed >> kLitTableBits; i < (1u << kSubBits); i += 1u << (len - kLitTableBits))
             sub[i] = entry;
     }
 }
 
-// Pairs of literals whose codes together fit the lookup's bits.
-void AddPairs(Tables& t)
+// Runs of two or three literals whose codes together fit the lookup's
+// bits: the bits after a literal's code index the next one's entry.
+void AddRuns(Tables& t)
 {
-    static_assert(kLitTableBits <= 12, "pair entries keep 12 bits");
+    static_assert(kLitTableBits <= 12, "three literals and the bits fit an entry");
     thread_local uint32_t single[1u << kLitTableBits];
     std::memcpy(single, t.lit, sizeof single);
     for (uint32_t i = 0; i < (1u << kLitTableBits); ++i) {
-        const uint32_t first = single[i];
-        const unsigned len1 = first & 0xFF;
-        if (len1 == 0 || ((first >> 8) & 0xFF) != kOne || len1 >= kLitTableBits)
+        uint32_t e = single[i];
+        if (Kind(e) != kOne || Bits(e) == 0)
             continue;
-        const uint32_t second = single[i >> len1];
-        const unsigned len2 = second & 0xFF;
-        if (len2 != 0 && ((second >> 8) & 0xFF) == kOne && len1 + len2 <= kLitTableBits)
-            t.lit[i] = Entry(len1 + len2, kTwo, (first >> 16) | (second >> 16) << 8);
+        for (unsigned count = 1; count < 3; ++count) {
+            const unsigned used = Bits(e);
+            if (used >= kLitTableBits)
+                break;
+            const uint32_t next = single[i >> used];
+            if (Kind(next) != kOne || Bits(next) == 0 || used + Bits(next) > kLitTableBits)
+                break;
+            e = Entry(used + Bits(next), count + 1, Value(e) | Value(next) << (8 * count));
+        }
+        t.lit[i] = e;
     }
 }
 
@@ -268,8 +281,8 @@ bool ReadCodes(BitReader& in, Tables& t)
     for (unsigned i = 0; i < total;) {
         in.Refill();
         const uint32_t e = clTable[in.buf & 0x7F];
-        in.Drop(e & 0xFF);  // a complete code of at most 7 bits has no holes
-        const unsigned sym = e >> 16;
+        in.Drop(Bits(e));  // a complete code of at most 7 bits has no holes
+        const unsigned sym = Value(e);
         if (sym < 16) {
             lengths[i++] = static_cast<uint8_t>(sym);
             continue;
@@ -298,7 +311,7 @@ bool ReadCodes(BitReader& in, Tables& t)
         return false;
     FillTable(lengths, hlit, kLitTableBits, t.lit, true);
     FillTable(dist, hdist, kDistTableBits, t.dist, false);
-    AddPairs(t);
+    AddRuns(t);
     FillSubtables(lengths, hlit, t);
     return true;
 }
@@ -332,17 +345,17 @@ inline void Copy(uint8_t* to, size_t distance, size_t length, const uint8_t* end
     }
 }
 
-// One primary lookup's literals (kOne or kTwo), stored as two bytes
-// whatever their number: the caller has room, and the next byte written
-// replaces a spare one.
+// One lookup's literals (one to three), stored as four bytes whatever
+// their number: the caller has room, and later output replaces the spare.
 inline bool PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
 {
-    if (((e >> 8) & 0xFF) > kTwo || (e & 0xFF) == 0)
+    const unsigned count = Kind(e);
+    if (count > kThree || Bits(e) == 0)
         return false;
-    p[0] = static_cast<uint8_t>(e >> 16);
-    p[1] = static_cast<uint8_t>(e >> 24);
-    p += 1 + ((e >> 8) & 1);
-    in.Drop(e & 0xFF);
+    const uint32_t bytes = Value(e);
+    std::memcpy(p, &bytes, 4);
+    p += count;
+    in.Drop(Bits(e));
     return true;
 }
 
@@ -350,6 +363,7 @@ inline bool PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
 // output, or output past `end`.
 bool ReadSymbols(BitReader& reader, const Tables& t, uint8_t* out, uint8_t*& at, uint8_t* end)
 {
+    static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
     // A local reader: stores through byte pointers could alias a member.
     BitReader in = reader;
     uint8_t* p = at;
@@ -357,34 +371,34 @@ bool ReadSymbols(BitReader& reader, const Tables& t, uint8_t* out, uint8_t*& at,
     while (true) {
         in.Refill();
         uint32_t e = t.lit[in.buf & kLitMask];
-        // Literals in runs: three lookups of at most 12 bits fit one refill.
-        if (end - p >= 8 && PutLiterals(e, p, in)) {
+        // Literals in runs: three lookups of at most 12 bits fit one refill,
+        // and write at most 9 bytes and a spare.
+        if (end - p >= 16 && PutLiterals(e, p, in)) {
             if (PutLiterals(t.lit[in.buf & kLitMask], p, in))
                 PutLiterals(t.lit[in.buf & kLitMask], p, in);
             continue;
         }
-        unsigned kind = (e >> 8) & 0xFF;
-        if (kind == kSub) {
-            e = t.sub[(e >> 16) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
-            kind = (e >> 8) & 0xFF;
-        }
+        if (Kind(e) == kSub)
+            e = t.sub[Value(e) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
         unsigned sym;
-        if ((e & 0xFF) == 0) {
+        if (Bits(e) == 0) {
             const int s = DecodeSlowly(in, t.litCanon);
             if (s < 0)
                 return false;
             sym = static_cast<unsigned>(s);
-        } else if (kind == kTwo) {
-            if (end - p < 2)
+        } else if (Kind(e) <= kThree) {
+            // Near the end: the literals one by one, each checked.
+            const unsigned count = Kind(e);
+            if (static_cast<size_t>(end - p) < count)
                 return false;
-            p[0] = static_cast<uint8_t>(e >> 16);
-            p[1] = static_cast<uint8_t>(e >> 24);
-            p += 2;
-            in.Drop(e & 0xFF);
+            for (unsigned i = 0; i < count; ++i)
+                p[i] = static_cast<uint8_t>(Value(e) >> (8 * i));
+            p += count;
+            in.Drop(Bits(e));
             continue;
         } else {
-            in.Drop(e & 0xFF);
-            sym = kind == kOne ? e >> 16 : 256 + (e >> 16);
+            in.Drop(Bits(e));
+            sym = 256 + Value(e);
         }
         if (sym < 256) {
             if (p == end)
@@ -402,14 +416,14 @@ bool ReadSymbols(BitReader& reader, const Tables& t, uint8_t* out, uint8_t*& at,
         const size_t length = kLengthBase[li] + in.Take(kLengthExtra[li]);
         e = t.dist[in.buf & ((1u << kDistTableBits) - 1)];
         unsigned dsym;
-        if ((e & 0xFF) == 0) {
+        if (Bits(e) == 0) {
             const int s = DecodeSlowly(in, t.distCanon);
             if (s < 0)
                 return false;
             dsym = static_cast<unsigned>(s);
         } else {
-            in.Drop(e & 0xFF);
-            dsym = e >> 16;
+            in.Drop(Bits(e));
+            dsym = Value(e);
         }
         if (dsym >= kMaxDist)
             return false;
@@ -470,7 +484,7 @@ const Tables& FixedTables()
         Prepare(lengths + kLitLenCodes, 32, false, t->distCanon);
         FillTable(lengths, kLitLenCodes, kLitTableBits, t->lit, true);
         FillTable(lengths + kLitLenCodes, 32, kDistTableBits, t->dist, false);
-        AddPairs(*t);
+        AddRuns(*t);
         FillSubtables(lengths, kLitLenCodes, *t);
         return t;
     }();
