@@ -202,9 +202,15 @@ enum class Coder { MatchFree, Matching, Libdeflate };
 Coder ChooseCoder(const std::vector<uint8_t>& sample, size_t groupRows, size_t n, size_t bpp,
                   uint64_t freeBits, const uint8_t* literalBits)
 {
+    // Where libdeflate's quick try does not beat the match-free estimate
+    // by the gain either, repeats are too few to pay (grain, noise): the
+    // sample is not parsed at all.
+    const double trial = static_cast<double>(TrialDeflate(sample));
+    if (trial * 8 >= (1 - kMatchGain) * static_cast<double>(freeBits))
+        return Coder::MatchFree;
     const uint64_t matchBits = MatchBits(sample, groupRows * (n + 1), bpp, n + 1, literalBits);
     const double best = static_cast<double>(std::min(freeBits, matchBits)) / 8;
-    if (static_cast<double>(TrialDeflate(sample)) * kFallbackRatio < best)
+    if (trial * kFallbackRatio < best)
         return Coder::Libdeflate;
     if (static_cast<double>(matchBits) < (1 - kMatchGain) * static_cast<double>(freeBits))
         return Coder::Matching;
