@@ -30,13 +30,13 @@ bool ZlibHeaderOk(const uint8_t* p)
 // Inflating all of that to its very end proves the band's own blocks ended
 // exactly at its last byte: no other parse of those 16 bits ends a stream.
 //
-// Our own writer's shape is tried first; what that reader declines may
-// still be valid. A frame's bands share one coder, so after one band is
+// Our own match-free writer's shape is tried first; what that reader
+// declines may still be valid. A frame's bands share one coder, so after one band is
 // declined the others go straight to libdeflate.
 bool InflateBand(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected,
                  std::atomic<bool>& notOwn)
 {
-    if (!notOwn.load(std::memory_order_relaxed)) {
+    if (!notOwn.load(std::memory_order_relaxed) && LiteralsAndRuns(data, size)) {
         if (InflateOwnBand(data, size, last, to, expected))
             return true;
         notOwn.store(true, std::memory_order_relaxed);

@@ -197,6 +197,7 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
         // (deflate, no dictionary) and the Adler-32 are checked here.
         const bool own = zlibSize >= 6 && (zlib[0] & 0x0F) == 8 && (zlib[0] >> 4) <= 7 &&
                          (zlib[1] & 0x20) == 0 && (zlib[0] * 256u + zlib[1]) % 31 == 0 &&
+                         LiteralsAndRuns(zlib + 2, zlibSize - 6) &&
                          InflateOwnBand(zlib + 2, zlibSize - 6, true, raw.data(), rawSize);
         if (own && libdeflate_adler32(1, raw.data(), rawSize) != LoadBe32(zlib + zlibSize - 4))
             return false;

@@ -18,6 +18,14 @@ namespace pngcore {
 // out[0, outSize), and on failure what it wrote there is unspecified.
 bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize);
 
+// True when band data opens with a dynamic block that has one distance
+// code: the match-free writer's literals and runs, where this reader beats
+// libdeflate. On streams of long copies libdeflate is the faster one.
+inline bool LiteralsAndRuns(const uint8_t* in, size_t size)
+{
+    return size >= 2 && ((in[0] >> 1) & 3) == 2 && (in[1] & 0x1F) == 0;
+}
+
 // Where a deflate stream's last block starts and where it ends, in bits.
 struct StreamEnd {
     size_t finalBlockBit;
