@@ -9,8 +9,8 @@ namespace pngcore {
 
 namespace {
 
-// 8 KiB buckets of 8 bytes: the table stays in the level-2 cache beside
-// the window, and a larger one finds little more on filtered images.
+// 8 Ki entries of 4 bytes: the table stays in the level-1 cache, and a
+// larger one finds little more on filtered images.
 constexpr unsigned kHashBits = 13;
 constexpr size_t kWindow = 32768;
 constexpr size_t kMaxMatch = 258;
@@ -223,7 +223,7 @@ struct Match {
     size_t distance = 0;
 };
 
-// The hash table holds, per bucket, the latest position and four of its
+// The hash table holds, per bucket, the latest position and two of its
 // bytes, so most misses are told without touching the window.
 class MatchFinder {
 public:
@@ -234,7 +234,7 @@ public:
         end_ = data + size;
         pixel_ = pixelBytes;
         row_ = rowBytes <= kWindow ? rowBytes : 0;
-        std::fill(table_.begin(), table_.end(), Entry{UINT32_MAX, 0});
+        std::fill(table_.begin(), table_.end(), Entry{0, 0});
     }
 
     // The best match at p (at least 8 bytes before the end), recording p.
@@ -251,10 +251,13 @@ public:
         if (row_ != 0 && pos >= row_ && ((Load64(p - row_) ^ cur) & kFarMask) == 0)
             Consider(best, kFarMinMatch + Extend(p - row_ + kFarMinMatch, p + kFarMinMatch, limit), row_);
         Entry& slot = table_[HashFar(cur)];
-        const size_t candidate = slot.pos;
-        const uint32_t tag = static_cast<uint32_t>(cur >> 16);
-        const bool hit = slot.tag == tag && pos - candidate <= kWindow;
-        slot = {static_cast<uint32_t>(pos), tag};
+        // The latest position with these low 16 bits: right unless the
+        // entry is older than that, and then the bytes decide.
+        const size_t distance = static_cast<uint16_t>(pos - slot.pos);
+        const size_t candidate = pos - distance;
+        const uint16_t tag = static_cast<uint16_t>(cur >> 16);
+        const bool hit = slot.tag == tag && distance - 1 < kWindow;
+        slot = {static_cast<uint16_t>(pos), tag};
         if (hit && ((Load64(data_ + candidate) ^ cur) & kFarMask) == 0) {
             const size_t length = kFarMinMatch +
                                   Extend(data_ + candidate + kFarMinMatch, p + kFarMinMatch, limit);
@@ -267,13 +270,13 @@ public:
     void Insert(const uint8_t* p)
     {
         const uint64_t cur = Load64(p);
-        table_[HashFar(cur)] = {static_cast<uint32_t>(p - data_), static_cast<uint32_t>(cur >> 16)};
+        table_[HashFar(cur)] = {static_cast<uint16_t>(p - data_), static_cast<uint16_t>(cur >> 16)};
     }
 
 private:
     struct Entry {
-        uint32_t pos;
-        uint32_t tag;  // bytes 2..5
+        uint16_t pos;  // low bits of the position
+        uint16_t tag;  // bytes 2 and 3
     };
 
     // A longer match wins unless it is only a byte longer and farther.
