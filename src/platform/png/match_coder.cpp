@@ -393,7 +393,15 @@ void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, Bi
     for (size_t i = 0; i < count; ++i) {
         const uint32_t item = items[i];
         if (item < 256) {
-            writer.Put(code.litlenCode[item], code.litlenLength[item]);
+            // Literals come in runs: two to a put where they can.
+            uint64_t bits = code.litlenCode[item];
+            unsigned n = code.litlenLength[item];
+            if (i + 1 < count && items[i + 1] < 256) {
+                ++i;
+                bits |= uint64_t{code.litlenCode[items[i]]} << n;
+                n += code.litlenLength[items[i]];
+            }
+            writer.Put(bits, n);
             continue;
         }
         const uint32_t length = item >> 16, distance = item & 0xFFFF;
