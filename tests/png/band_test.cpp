@@ -74,7 +74,7 @@ TEST(Bands, Adler32CombinesAtEveryCut)
 // band of one row, several with a partial last one.
 struct BandCase {
     PngPixels pixels;
-    Content content;  // photo goes match-free, text to libdeflate
+    Content content;  // photo goes match-free, smooth to matching, text to libdeflate
     uint32_t width;
     double bands;
 };
@@ -84,6 +84,7 @@ constexpr BandCase kCases[] = {
     {PngPixels::Gray16, Content::Photo, 130, 1.003}, {PngPixels::Gray16, Content::Sparse, 130, 3.5},
     {PngPixels::Bgr24, Content::Photo, 256, 4.4},    {PngPixels::Bgr24, Content::Text, 256, 1.003},
     {PngPixels::Bgra32, Content::Gradient, 97, 2.2}, {PngPixels::Bgra32, Content::Photo, 4000, 7},
+    {PngPixels::Bgr24, Content::Smooth, 640, 2.5},   {PngPixels::Index8, Content::Smooth, 3000, 1.003},
 };
 
 TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)

@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Combine(testing::Values(PngPixels::Index8, PngPixels::Gray16, PngPixels::Bgr24,
                                      PngPixels::Bgra32),
                      testing::Values(Content::Random, Content::Flat, Content::Gradient,
-                                     Content::Photo, Content::Text, Content::Sparse)),
+                                     Content::Photo, Content::Text, Content::Sparse,
+                                     Content::Smooth)),
     [](const testing::TestParamInfo<Case>& param) {
         return std::string(PixelsName(std::get<0>(param.param))) + "_" +
                ContentName(std::get<1>(param.param));

@@ -15,6 +15,7 @@ const char* ContentName(Content content)
     case Content::Photo: return "Photo";
     case Content::Text: return "Text";
     case Content::Sparse: return "Sparse";
+    case Content::Smooth: return "Smooth";
     }
     return "?";
 }
@@ -70,7 +71,32 @@ uint8_t TextSample(uint32_t x, uint32_t y, size_t channel)
     return ink ? 20 : 235;
 }
 
+// Slow shading in 8x8 blocks, each with one of a few small ramps, the way
+// JPEG-sourced frames repeat short residual patterns.
+uint8_t SmoothSample(uint32_t x, uint32_t y, size_t channel)
+{
+    const uint32_t bx = x / 8, by = y / 8;
+    const double v = 120 + 50 * std::sin(bx * 0.11 + static_cast<double>(channel)) * std::cos(by * 0.07);
+    const uint32_t ramp = (bx * 3 + by * 5 + static_cast<uint32_t>(channel)) % 4;
+    return static_cast<uint8_t>(std::clamp(static_cast<int>(v) + static_cast<int>((x % 8 + y % 8) * ramp / 2), 0, 255));
+}
+
 } // namespace
+
+unsigned FirstBlockDistanceCodes(const std::vector<uint8_t>& png)
+{
+    // Signature, IHDR (25 bytes), then the first chunk that is IDAT; its
+    // data opens with the zlib header, then BFINAL, BTYPE, HLIT, HDIST.
+    for (size_t at = 33; at + 12 <= png.size();) {
+        const uint32_t length = (uint32_t{png[at]} << 24) | (png[at + 1] << 16) | (png[at + 2] << 8) | png[at + 3];
+        if (std::memcmp(png.data() + at + 4, "IDAT", 4) == 0 && length >= 4) {
+            const uint32_t bits = png[at + 10] | (png[at + 11] << 8);
+            return ((bits >> 1) & 3) == 2 ? ((bits >> 8) & 0x1F) + 1 : 0;
+        }
+        at += size_t{length} + 12;
+    }
+    return 0;
+}
 
 Frame MakeFrame(uint32_t width, uint32_t height, PngPixels pixels, Content content, uint32_t seed)
 {
@@ -96,6 +122,7 @@ Frame MakeFrame(uint32_t width, uint32_t height, PngPixels pixels, Content conte
                 case Content::Photo: out = PhotoSample(x, y, ch, rng); break;
                 case Content::Text: out = TextSample(x, y, ch); break;
                 case Content::Sparse: out = rng() % 23 == 0 ? static_cast<uint8_t>(rng()) : 0; break;
+                case Content::Smooth: out = SmoothSample(x, y, ch); break;
                 }
             }
         }

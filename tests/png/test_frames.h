@@ -10,7 +10,7 @@
 #include "platform/png/simd_path.h"
 #include "tests/support/reference_png.h"
 
-enum class Content { Random, Flat, Gradient, Photo, Text, Sparse };
+enum class Content { Random, Flat, Gradient, Photo, Text, Sparse, Smooth };
 
 const char* ContentName(Content content);
 const char* PixelsName(PngPixels pixels);
@@ -29,6 +29,10 @@ struct Frame {
     const uint8_t* Row(size_t r) const { return bytes.data() + r * stride; }
     PngSource Source() const;
 };
+
+// Deflate code lengths of the distance alphabet in the first block of a
+// PNG's image data (HDIST + 1). The match-free writer sends exactly one.
+unsigned FirstBlockDistanceCodes(const std::vector<uint8_t>& png);
 
 Frame MakeFrame(uint32_t width, uint32_t height, PngPixels pixels, Content content,
                 uint32_t seed = 1);

@@ -9,6 +9,7 @@
 
 #include "platform/png/band_map.h"
 #include "platform/png/container.h"
+#include "platform/png/own_inflate.h"
 #include "platform/png/plain_image.h"
 #include "platform/png/worker_pool.h"
 
@@ -28,8 +29,18 @@ bool ZlibHeaderOk(const uint8_t* p)
 // block (fixed Huffman, end of block at once) is put after a copy of it.
 // Inflating all of that to its very end proves the band's own blocks ended
 // exactly at its last byte: no other parse of those 16 bits ends a stream.
-bool InflateBand(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected)
+//
+// Our own match-free writer's shape is tried first; what that reader
+// declines may still be valid. A frame's bands share one coder, so after one band is
+// declined the others go straight to libdeflate.
+bool InflateBand(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected,
+                 std::atomic<bool>& notOwn)
 {
+    if (!notOwn.load(std::memory_order_relaxed) && LiteralsAndRuns(data, size)) {
+        if (InflateOwnBand(data, size, last, to, expected))
+            return true;
+        notOwn.store(true, std::memory_order_relaxed);
+    }
     const auto decompressor = Decompressors().Take();
     libdeflate_decompressor* d = decompressor->state.get();
     if (d == nullptr)
@@ -74,7 +85,7 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
     std::vector<uint32_t> adler(count);
     // Bands whose first row looks above it wait for the band before.
     std::unique_ptr<std::atomic<bool>[]> waiting(new std::atomic<bool>[count]);
-    std::atomic<bool> failed{false};
+    std::atomic<bool> failed{false}, notOwn{false};
     RunTasks(workers, count, [&](size_t b) {
         const Band& band = bands[b];
         const bool last = b + 1 == count;
@@ -83,7 +94,7 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
         const size_t size = idat[b].second - band.offset - (last ? 4 : 0);
         bool ok;
         try {
-            ok = InflateBand(idat[b].first + band.offset, size, last, to, bytes);
+            ok = InflateBand(idat[b].first + band.offset, size, last, to, bytes, notOwn);
         } catch (const std::bad_alloc&) {
             ok = false;
         }

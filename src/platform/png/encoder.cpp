@@ -1,8 +1,8 @@
-// The match-free writer. One pass over a sample of rows picks filters by a
-// guessed cost and counts the symbols they would produce; the frame's code
-// is built from those counts. The main pass then filters every row five
-// ways, keeps the form the code makes cheapest and codes it at once, as a
-// dynamic-Huffman block per band.
+// The writer. One pass over a sample of rows picks filters by a guessed
+// cost and counts the symbols they would produce; the frame's code is
+// built from those counts. The main pass of the match-free coder then
+// filters every row five ways, keeps the form the code makes cheapest and
+// codes it at once, as a dynamic-Huffman block per band.
 //
 // Bands (band_map.h) are coded independently, on the worker pool when
 // there is one: each starts with a filter that does not look above it and
@@ -10,8 +10,9 @@
 // frame's Adler-32 is combined from the bands'. The code is the frame's:
 // sampled once, its header repeated in every band.
 //
-// Where the sample shows that real match search would win clearly (flat
-// areas, text), the frame goes to libdeflate instead.
+// Where the sample shows that matches pay (smooth and rendered frames,
+// screens), the frame goes to the matching coder (match_coder.h) instead,
+// and where even that loses clearly to libdeflate's search, to libdeflate.
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -24,6 +25,8 @@
 #include "platform/png/container.h"
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
+#include "platform/png/match_coder.h"
+#include "platform/png/own_inflate.h"
 #include "platform/png/png.h"
 #include "platform/png/scratch.h"
 #include "platform/png/symbols.h"
@@ -34,10 +37,14 @@ using namespace pngcore;
 namespace {
 
 constexpr size_t kSampleRows = 24;
+constexpr size_t kSampleGroupRows = 4;
+// The match-free writer runs several times faster than the matching one,
+// so it keeps frames where matches save less than this share.
+constexpr double kMatchGain = 0.04;
 // Worst case per byte: the longest literal code.
 constexpr size_t kMaxBitsPerByte = 14;
-// libdeflate takes the frame when the sample's match-free estimate is this
-// much larger than libdeflate's own try on the same bytes.
+// libdeflate takes the frame when the best of our estimates for the sample
+// is this much larger than libdeflate's own try on the same bytes.
 constexpr double kFallbackRatio = 1.06;
 constexpr int kTrialLevel = 1;
 // On the demo clip (gradients, grain, text) level 4 encodes twice as fast as
@@ -95,6 +102,14 @@ size_t Cheapest(const uint64_t cost[kFilterCount])
 uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t n, size_t bpp,
                     const LiteralTables& costs, bool bandStart = false)
 {
+    // A row like the one above (screens, flat areas) is all zeros under
+    // Up, which nothing beats: skip trying the five filters.
+    if (!bandStart && std::memcmp(rows.cur(), rows.prev(), n) == 0) {
+        uint8_t* up = rows.filtered()[2];
+        std::memset(up, 0, n);
+        up[-1] = 2;
+        return up - 1;
+    }
     uint64_t cost[kFilterCount];
     k.filterRow(rows.cur(), rows.prev(), n, bpp, costs, rows.filtered(), cost);
     const size_t f = bandStart ? (cost[1] < cost[0] ? 1 : 0) : Cheapest(cost);
@@ -110,17 +125,21 @@ struct CountSink {
     bool HasPiece(const RunPiece&) const { return true; }
 };
 
-// Counts symbols of a spread of rows and keeps their filtered bytes.
-void SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
-                size_t bpp, SymbolCounts& counts, std::vector<uint8_t>& sample)
+// Counts symbols of groups of consecutive rows spread over the frame
+// (consecutive, so that repeats a row apart show), and keeps their filtered
+// bytes. Returns the rows per group; a frame of few rows is one group.
+size_t SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
+                  size_t bpp, SymbolCounts& counts, std::vector<uint8_t>& sample)
 {
     LiteralTables guess;
     FillGuessedCosts(guess);
     const size_t count = std::min<size_t>(source.height, kSampleRows);
+    const size_t groupRows = count < kSampleRows ? count : kSampleGroupRows;
+    const size_t groups = count / groupRows;
     sample.reserve(count * (n + 1));
     CountSink sink{counts};
     for (size_t i = 0; i < count; ++i) {
-        const size_t r = i * source.height / count;
+        const size_t r = (i / groupRows) * source.height / groups + i % groupRows;
         if (r == 0)
             rows.ClearPrev();
         else
@@ -133,6 +152,7 @@ void SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows,
         sample.insert(sample.end(), data, data + n + 1);
     }
     counts.litlen[kEndOfBlock] = 1;
+    return groupRows;
 }
 
 uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
@@ -145,7 +165,8 @@ uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
     return bits;
 }
 
-bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBits)
+// Bytes of the sample deflated by libdeflate at its trial level.
+size_t TrialDeflate(const std::vector<uint8_t>& sample)
 {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(
         libdeflate_alloc_compressor(kTrialLevel), libdeflate_free_compressor);
@@ -154,7 +175,49 @@ bool MatchesWinClearly(const std::vector<uint8_t>& sample, uint64_t estimatedBit
     std::vector<uint8_t> trial(libdeflate_deflate_compress_bound(c.get(), sample.size()));
     const size_t size =
         libdeflate_deflate_compress(c.get(), sample.data(), sample.size(), trial.data(), trial.size());
-    return size != 0 && static_cast<double>(estimatedBits) / 8 > kFallbackRatio * static_cast<double>(size);
+    return size != 0 ? size : SIZE_MAX;
+}
+
+// Bits the matching path would take for every other group of the sample
+// (half the time, nearly the same verdict), each group parsed on its own
+// as bands are. Comparable with estimates for the whole sample.
+uint64_t MatchBits(const std::vector<uint8_t>& sample, size_t groupBytes, size_t bpp, size_t rowBytes,
+                   const uint8_t* literalBits)
+{
+    static ScratchShelf<MatchParse> parses;
+    const auto parseLease = parses.Take();
+    MatchParse& parse = *parseLease;
+    parse.Clear();
+    size_t parsed = 0;
+    for (size_t at = 0; at < sample.size(); at += 2 * groupBytes) {
+        parsed += std::min(groupBytes, sample.size() - at);
+        ParseMatches(sample.data() + at, std::min(groupBytes, sample.size() - at), bpp, rowBytes,
+                     literalBits, parse);
+    }
+    return static_cast<uint64_t>(static_cast<double>(CodedBits(parse)) *
+                                 static_cast<double>(sample.size()) / static_cast<double>(parsed));
+}
+
+enum class Coder { MatchFree, Matching, Libdeflate };
+
+// The match-free writer unless matches pay clearly; libdeflate only where
+// its deeper search beats the matching path's estimate clearly too.
+Coder ChooseCoder(const std::vector<uint8_t>& sample, size_t groupRows, size_t n, size_t bpp,
+                  uint64_t freeBits, const uint8_t* literalBits)
+{
+    // Where libdeflate's quick try does not beat the match-free estimate
+    // by the gain either, repeats are too few to pay (grain, noise): the
+    // sample is not parsed at all.
+    const double trial = static_cast<double>(TrialDeflate(sample));
+    if (trial * 8 >= (1 - kMatchGain) * static_cast<double>(freeBits))
+        return Coder::MatchFree;
+    const uint64_t matchBits = MatchBits(sample, groupRows * (n + 1), bpp, n + 1, literalBits);
+    const double best = static_cast<double>(std::min(freeBits, matchBits)) / 8;
+    if (trial * kFallbackRatio < best)
+        return Coder::Libdeflate;
+    if (static_cast<double>(matchBits) < (1 - kMatchGain) * static_cast<double>(freeBits))
+        return Coder::Matching;
+    return Coder::MatchFree;
 }
 
 // Row buffers, kept for the next band of the same row size.
@@ -273,7 +336,8 @@ void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n
 
 size_t LibdeflateSlotBytes(size_t rawBytes)
 {
-    // Halves coded apart and stored blocks stay well inside twice the bound.
+    // The stream and the block that closes it, or the band as stored
+    // blocks, stay well inside twice the bound.
     return 2 * libdeflate_deflate_compress_bound(nullptr, rawBytes) + 4096;
 }
 
@@ -305,42 +369,13 @@ uint8_t* PutStored(const uint8_t* raw, size_t size, uint8_t* out)
     return out;
 }
 
-// True when `stream`, one deflate block made non-final, followed by an
-// empty stored block that starts in its last byte's padding and a final
-// empty block, inflates to exactly `rawSize` bytes. libdeflate pads its
-// last byte with zeros but does not say how many: three or more hold the
-// stored block's header, fewer push it into a byte of its own.
-bool HeaderFitsPadding(const uint8_t* stream, size_t size, size_t rawSize)
-{
-    struct Trial {
-        std::vector<uint8_t> test, inflated;
-        Decompressor decompressor;
-    };
-    static ScratchShelf<Trial> shelf;
-    const auto trial = shelf.Take();
-    std::vector<uint8_t>& test = trial->test;
-    std::vector<uint8_t>& inflated = trial->inflated;
-    libdeflate_decompressor* const d = trial->decompressor.state.get();
-    if (d == nullptr)
-        throw std::bad_alloc();
-    static constexpr uint8_t kTail[6] = {0x00, 0x00, 0xFF, 0xFF, 0x03, 0x00};
-    test.assign(stream, stream + size);
-    test.insert(test.end(), std::begin(kTail), std::end(kTail));
-    inflated.resize(rawSize + 1);
-    size_t in = 0, out = 0;
-    return libdeflate_deflate_decompress_ex(d, test.data(), test.size(), inflated.data(),
-                                            inflated.size(), &in, &out) == LIBDEFLATE_SUCCESS &&
-           in == test.size() && out == rawSize;
-}
-
-// Deflates `raw` into `out` as whole blocks; unless `final`, none is final
-// and the data ends on a byte boundary. Returns the end of what it wrote.
-// libdeflate writes a stream that ends in a final block; with a single
-// block that flag is its very first bit and can be cleared. Several blocks
-// are rarer, and the piece is then coded as two halves.
+// Deflates `raw` into `out`; unless `final`, the data ends with no final
+// block and on a byte boundary. Returns the end of what it wrote.
+// libdeflate writes a stream whose last block is final: that block is
+// found by reading the stream back, its flag cleared, and an empty stored
+// block put right after its end.
 uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out, uint8_t* end)
 {
-    constexpr size_t kMinSplit = 4096;
     size_t got;
     {
         const auto compressor = Compressors().Take();
@@ -353,19 +388,23 @@ uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out,
         throw std::bad_alloc();  // cannot happen with the slot's bound
     if (final)
         return out + got;
-    if ((out[0] & 1) != 0) {
-        out[0] &= 0xFE;
-        if (!HeaderFitsPadding(out, got, size))
-            out[got++] = 0x00;
-        static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
-        std::memcpy(out + got, kEmptyStored, 4);
-        return out + got + 4;
-    }
-    if (size < kMinSplit)
-        return PutStored(raw, size, out);
-    const size_t half = size / 2;
-    out = DeflatePiece(raw, half, false, out, end);
-    return DeflatePiece(raw + half, size - half, false, out, end);
+    static ScratchShelf<std::vector<uint8_t>> checks;
+    const auto checkLease = checks.Take();
+    std::vector<uint8_t>& check = *checkLease;
+    check.resize(size);
+    StreamEnd last;
+    if (!InflateStream(out, got, check.data(), size, last))
+        return PutStored(raw, size, out);  // not expected; the band stays valid
+    out[last.finalBlockBit / 8] &= static_cast<uint8_t>(~(1u << (last.finalBlockBit % 8)));
+    // Padding after the end becomes the stored block's three zero bits
+    // (not final, stored) and its alignment.
+    out[last.endBit / 8] &= static_cast<uint8_t>((1u << (last.endBit % 8)) - 1);
+    const size_t stored = (last.endBit + 3 + 7) / 8;
+    for (size_t i = last.endBit / 8 + 1; i < stored; ++i)
+        out[i] = 0;
+    static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+    std::memcpy(out + stored, kEmptyStored, 4);
+    return out + stored + 4;
 }
 
 void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
@@ -387,6 +426,50 @@ void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t 
     plan.out[b].data = slot;
     plan.out[b].size = static_cast<size_t>(end - slot);
     plan.adler[b] = libdeflate_adler32(1, bandRaw, plan.RawBytes(b));
+}
+
+size_t MatchSlotBytes(size_t rawBytes)
+{
+    return MatchBlockBound(rawBytes) + 8;  // and the sync flush
+}
+
+// Filters a band's rows into this thread's buffer, parses them for matches
+// and codes the parse with a code of its own.
+void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                     const LiteralTables& costs, const uint8_t* literalBits, BandPlan& plan,
+                     uint8_t* slots, size_t b)
+{
+    const RowLease rowLease(n);
+    RowBuffers& rows = *rowLease;
+    static ScratchShelf<std::vector<uint8_t>> raws;
+    static ScratchShelf<MatchParse> parses;
+    const auto rawLease = raws.Take();
+    const auto parseLease = parses.Take();
+    std::vector<uint8_t>& raw = *rawLease;
+    MatchParse& parse = *parseLease;
+    const size_t bytes = plan.RawBytes(b);
+    if (raw.size() < bytes)
+        raw.resize(bytes);
+    rows.ClearPrev();
+    const size_t first = plan.FirstRow(b);
+    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
+        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
+        std::memcpy(raw.data() + (r - first) * (n + 1),
+                    FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
+        rows.Advance();
+    }
+    parse.Clear();
+    ParseMatches(raw.data(), bytes, bpp, n + 1, literalBits, parse);
+    BitWriter writer;
+    writer.next = slots + plan.slot[b];
+    WriteParse(parse, writer, plan.Last(b));
+    if (plan.Last(b))
+        writer.AlignToByte();
+    else
+        PutSyncFlush(writer);
+    plan.out[b].data = slots + plan.slot[b];
+    plan.out[b].size = static_cast<size_t>(writer.next - plan.out[b].data);
+    plan.adler[b] = libdeflate_adler32(1, raw.data(), bytes);
 }
 
 // Runs `code(b)` for every band, on the pool when there is one; a band that
@@ -428,7 +511,7 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         const FastKernels& k = ActiveKernels();
         SymbolCounts counts;
         std::vector<uint8_t> sample;
-        SampleRows(source, k, *RowLease(n), n, bpp, counts, sample);
+        const size_t groupRows = SampleRows(source, k, *RowLease(n), n, bpp, counts, sample);
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;
@@ -437,9 +520,16 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         BandPlan plan(source.height, n);
         FrameCode code;
         CodeLengths lengths;
+        LiteralTables guess;
+        FillGuessedCosts(guess);
+        const bool shaped = BuildFrameCode(counts, code, lengths);
+        // The frame code's literal lengths are the best guess of what a
+        // literal costs before any band is parsed.
+        const uint8_t* literalBits = shaped ? code.literals.length : guess.length;
+        const uint64_t freeBits = shaped ? EstimatedBits(counts, lengths) : UINT64_MAX;
+        const Coder coder = ChooseCoder(sample, groupRows, n, bpp, freeBits, literalBits);
         bool coded;
-        if (BuildFrameCode(counts, code, lengths) &&
-            !MatchesWinClearly(sample, EstimatedBits(counts, lengths))) {
+        if (coder == Coder::MatchFree) {
             const size_t size = plan.Place(MatchFreeSlotBytes);
             if (slots.size() < size)
                 slots.resize(size);
@@ -447,9 +537,15 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
             coded = CodeBands(workers, plan, [&](size_t b) {
                 EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
             });
+        } else if (coder == Coder::Matching) {
+            const size_t size = plan.Place(MatchSlotBytes);
+            if (slots.size() < size)
+                slots.resize(size);
+            uint8_t* const base = slots.data();
+            coded = CodeBands(workers, plan, [&](size_t b) {
+                EncodeMatchBand(source, k, n, bpp, guess, literalBits, plan, base, b);
+            });
         } else {
-            LiteralTables guess;
-            FillGuessedCosts(guess);
             std::unique_ptr<uint8_t[]> raw(new uint8_t[source.height * (n + 1)]);
             const size_t size = plan.Place(LibdeflateSlotBytes);
             if (slots.size() < size)

@@ -51,8 +51,8 @@ uint32_t Reverse(uint32_t code, unsigned length)
     return out;
 }
 
-// Canonical codes (bit-reversed) for `count` symbols; false if the lengths
-// do not form a complete code.
+} // namespace
+
 bool CanonicalCodes(const uint8_t* lengths, size_t count, uint32_t* codes)
 {
     unsigned perLength[kMaxBits + 1] = {};
@@ -74,6 +74,8 @@ bool CanonicalCodes(const uint8_t* lengths, size_t count, uint32_t* codes)
     }
     return true;
 }
+
+namespace {
 
 // Lengths of the short items and, last, the escape.
 bool ShortLengths(const SymbolCounts& counts, const unsigned* symbols, size_t items,
@@ -210,21 +212,29 @@ bool BuildFrameCode(const SymbolCounts& counts, FrameCode& code, CodeLengths& ou
 
 void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer, bool final)
 {
-    // Code lengths of 286 literal/length symbols and one distance symbol,
-    // run-length coded with symbols 16, 17 and 18.
-    uint8_t all[kLitLenSymbols + 1];
-    std::copy_n(lengths.litlen, kLitLenSymbols, all);
-    all[kLitLenSymbols] = 1;
+    static constexpr uint8_t kOneDistance[1] = {1};
+    WriteDynamicHeader(lengths.litlen, kLitLenSymbols, kOneDistance, 1, writer, final);
+}
+
+void WriteDynamicHeader(const uint8_t* litlen, unsigned litlenCount, const uint8_t* dist,
+                        unsigned distCount, BitWriter& writer, bool final)
+{
+    // Code lengths of the literal/length and the distance symbols as one
+    // sequence, run-length coded with symbols 16, 17 and 18.
+    uint8_t all[kLitLenSymbols + kDistSymbols];
+    const size_t total = litlenCount + distCount;
+    std::copy_n(litlen, litlenCount, all);
+    std::copy_n(dist, distCount, all + litlenCount);
     struct Item {
         uint8_t symbol;
         uint8_t extra;
     };
-    Item items[kLitLenSymbols + 1];
+    Item items[kLitLenSymbols + kDistSymbols];
     size_t itemCount = 0;
     uint64_t freq[19] = {};
-    for (size_t i = 0; i < std::size(all);) {
+    for (size_t i = 0; i < total;) {
         size_t run = 1;
-        while (i + run < std::size(all) && all[i + run] == all[i])
+        while (i + run < total && all[i + run] == all[i])
             ++run;
         size_t left = run;
         if (all[i] == 0) {
@@ -287,8 +297,8 @@ void WriteBlockHeader(const CodeLengths& lengths, BitWriter& writer, bool final)
 
     writer.Put(final ? 1 : 0, 1);            // BFINAL
     writer.Put(2, 2);                        // dynamic Huffman
-    writer.Put(kLitLenSymbols - 257, 5);     // HLIT
-    writer.Put(0, 5);                        // HDIST: one distance code
+    writer.Put(litlenCount - 257, 5);        // HLIT
+    writer.Put(distCount - 1, 5);            // HDIST
     writer.Put(hclen - 4, 4);
     for (unsigned i = 0; i < hclen; ++i)
         writer.Put(symbolLengths[kOrder[i]], 3);

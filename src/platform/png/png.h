@@ -1,9 +1,10 @@
 // The PNG engine: one writer and one reader, for the pixel layouts of the
 // imaging library's bitmaps. It knows no operating system.
 //
-// The writer is match-free: SIMD row filters chosen per row by estimated
-// bits, one dynamic-Huffman block per frame, zero runs as distance-1
-// matches; frames where match search clearly wins go to libdeflate. Index8
+// The writer: SIMD row filters chosen per row by estimated bits, and per
+// frame one of three coders picked from a sample: match-free (one Huffman
+// code per frame, zero runs as distance-1 matches), matching (a hash probe
+// and the pixel and row distances, a code per band) or libdeflate. Index8
 // is written as 8-bit gray (index i shows as gray level i, as through the
 // gray ramp palette), Gray16 as 16-bit gray, Bgr24 as RGB and Bgra32 as
 // RGBA. The reader takes any valid PNG.

@@ -1,0 +1,53 @@
+// The writer's matching path, for content where repeats pay: smooth and
+// rendered frames, screens. Filtered bytes are parsed into literals and
+// matches with one hash probe per position plus the two distances that
+// filtered images repeat most, one pixel and one row; the symbols are then
+// coded as one dynamic-Huffman block built from their own counts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/png/bit_writer.h"
+#include "platform/png/frame_code.h"
+
+namespace pngcore {
+
+// A parse of some bytes: literals (the byte) and matches (length << 16 |
+// distance, length 3..258, distance 1..32768).
+struct MatchParse {
+    std::unique_ptr<uint32_t[]> items;
+    size_t count = 0;
+    size_t capacity = 0;
+
+    void Clear() { count = 0; }
+    // Room for `more` items after the present ones.
+    void Reserve(size_t more);
+};
+
+// Parses `size` bytes. Matches never reach before `data` nor past its end,
+// so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` are
+// the distances tried before the hashed one (a row with its filter byte).
+// A match is taken only where it looks cheaper than its bytes coded as
+// literals of `literalBits[byte]` bits. Appends to `parse`.
+void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
+                  const uint8_t* literalBits, MatchParse& parse);
+
+// Bits WriteParse would put for `parse`, headers estimated.
+uint64_t CodedBits(const MatchParse& parse);
+
+// Writes the parse as one dynamic-Huffman block with a code built from its
+// own symbol counts, the stream's last when `final`.
+void WriteParse(const MatchParse& parse, BitWriter& writer, bool final);
+
+// Most bytes WriteParse may put for a parse of `rawBytes` bytes, the
+// writer's spare word included.
+constexpr size_t MatchBlockBound(size_t rawBytes)
+{
+    // A header below 300 bytes and at most 15 bits per byte: a literal of
+    // 15 bits, or a match of 4 bytes or more in at most 15 + 5 + 15 + 13.
+    return 512 + rawBytes * 15 / 8 + 16;
+}
+
+} // namespace pngcore

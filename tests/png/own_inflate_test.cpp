@@ -1,0 +1,231 @@
+// The reader for our own band shape: it must give back the exact bytes of
+// every band our writer makes, decline every other shape, and never write
+// outside its output whatever the input.
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "platform/png/match_coder.h"
+#include "platform/png/own_inflate.h"
+
+using namespace pngcore;
+
+namespace {
+
+// Filtered-looking bytes: small residuals, runs, and repeats a pixel and
+// a row back, so the parse has literals and matches of every kind.
+std::vector<uint8_t> BandBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(size);
+    for (size_t i = 0; i < size; ++i) {
+        const uint32_t r = rng() % 16;
+        v[i] = r < 6 && i >= 3 ? v[i - 3] : r < 9 && i >= 600 ? v[i - 600]
+               : r < 11 ? 0 : static_cast<uint8_t>(static_cast<int>(rng() % 9) - 4);
+    }
+    return v;
+}
+
+// The band as the writer ends it: final and padded, or closed by the
+// empty stored block.
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& bytes, bool last, MatchParse* edited = nullptr)
+{
+    uint8_t bits[256];
+    for (unsigned b = 0; b < 256; ++b)
+        bits[b] = b == 0 ? 2 : 6;
+    MatchParse parse;
+    ParseMatches(bytes.data(), bytes.size(), 3, 600, bits, parse);
+    if (edited != nullptr) {
+        *edited = std::move(parse);
+        return {};
+    }
+    std::vector<uint8_t> out(MatchBlockBound(bytes.size()) + 16);
+    BitWriter writer;
+    writer.next = out.data();
+    WriteParse(parse, writer, last);
+    if (!last)
+        writer.Put(0, 3);
+    writer.AlignToByte();
+    if (!last) {
+        static constexpr uint8_t kEmptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+        std::memcpy(writer.next, kEmptyStored, 4);
+        writer.next += 4;
+    }
+    out.resize(static_cast<size_t>(writer.next - out.data()));
+    return out;
+}
+
+std::vector<uint8_t> Write(const MatchParse& parse, size_t rawSize)
+{
+    std::vector<uint8_t> out(MatchBlockBound(rawSize) + 16);
+    BitWriter writer;
+    writer.next = out.data();
+    WriteParse(parse, writer, true);
+    writer.AlignToByte();
+    out.resize(static_cast<size_t>(writer.next - out.data()));
+    return out;
+}
+
+// Output with guard bytes on both sides.
+struct Guarded {
+    static constexpr size_t kGuard = 64;
+    std::vector<uint8_t> buffer;
+    explicit Guarded(size_t size) : buffer(size + 2 * kGuard, 0xA5) {}
+    uint8_t* data() { return buffer.data() + kGuard; }
+    bool GuardsIntact() const
+    {
+        for (size_t i = 0; i < kGuard; ++i) {
+            if (buffer[i] != 0xA5 || buffer[buffer.size() - 1 - i] != 0xA5)
+                return false;
+        }
+        return true;
+    }
+};
+
+TEST(OwnInflate, ReadsBandsAsWrittenAndDeclinesWhatDoesNotFit)
+{
+    const std::vector<uint8_t> bytes = BandBytes(50000, 1);
+    const std::vector<uint8_t> final = Deflate(bytes, true), closed = Deflate(bytes, false);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> in;
+        bool last;
+        size_t outSize;
+        bool ok;
+    };
+    std::vector<uint8_t> stored = {0x01, 0x05, 0x00, 0xFA, 0xFF, 1, 2, 3, 4, 5};
+    std::vector<uint8_t> fixed = {0x03, 0x00};  // fixed Huffman, end of block at once
+    const Case cases[] = {
+        {"final band", final, true, bytes.size(), true},
+        {"band closed by an empty stored block", closed, false, bytes.size(), true},
+        {"final band read as a closed one", final, false, bytes.size(), false},
+        {"closed band read as the last", closed, true, bytes.size(), false},
+        {"one byte short", {final.begin(), final.end() - 1}, true, bytes.size(), false},
+        {"a byte too many", [&] { auto v = final; v.push_back(0); return v; }(), true, bytes.size(), false},
+        {"stored block lost its tail", {closed.begin(), closed.end() - 2}, false, bytes.size(), false},
+        {"output one byte smaller", final, true, bytes.size() - 1, false},
+        {"output one byte larger", final, true, bytes.size() + 1, false},
+        {"stored block", stored, true, 5, false},
+        {"fixed Huffman block", fixed, true, 0, false},
+        {"nothing", {}, true, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Guarded out(c.outSize);
+        EXPECT_EQ(InflateOwnBand(c.in.data(), c.in.size(), c.last, out.data(), c.outSize), c.ok);
+        EXPECT_TRUE(out.GuardsIntact());
+        if (c.ok) {
+            EXPECT_EQ(std::memcmp(out.data(), bytes.data(), bytes.size()), 0);
+        }
+    }
+}
+
+TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclined)
+{
+    const std::vector<uint8_t> bytes = BandBytes(20000, 2);
+    MatchParse parse;
+    Deflate(bytes, true, &parse);
+    size_t first = 0, at = 0;
+    while ((parse.items[first] >> 16) == 0)
+        at += 1, ++first;
+    ASSERT_LT(first, parse.count);
+    const uint32_t length = parse.items[first] >> 16;
+    struct Edit {
+        const char* name;
+        uint32_t item;
+    };
+    const Edit edits[] = {
+        {"distance one past the band start", length << 16 | static_cast<uint32_t>(at + 1)},
+        {"distance of the whole window", length << 16 | 32768},
+    };
+    for (const Edit& e : edits) {
+        SCOPED_TRACE(e.name);
+        const uint32_t kept = parse.items[first];
+        parse.items[first] = e.item;
+        const std::vector<uint8_t> in = Write(parse, bytes.size());
+        parse.items[first] = kept;
+        Guarded out(bytes.size());
+        EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
+        EXPECT_TRUE(out.GuardsIntact());
+    }
+    // The last match made longer than what is left of the band.
+    size_t last = parse.count;
+    while ((parse.items[--last] >> 16) == 0) {
+    }
+    parse.items[last] = (258u << 16) | (parse.items[last] & 0xFFFF);
+    const std::vector<uint8_t> in = Write(parse, bytes.size());
+    Guarded out(bytes.size());
+    EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
+    EXPECT_TRUE(out.GuardsIntact());
+}
+
+TEST(OwnInflate, DamagedBandsNeverWriteOutsideAndAgreeWithLibdeflate)
+{
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    const std::vector<uint8_t> bytes = BandBytes(6000, 3);
+    const std::vector<uint8_t> good = Deflate(bytes, true);
+    std::mt19937 rng(9);
+    size_t accepted = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<uint8_t> in = good;
+        // Header damage is the likeliest to break assumptions: aim there often.
+        const size_t span = trial % 2 == 0 ? std::min<size_t>(in.size(), 120) : in.size();
+        for (int flips = 1 + static_cast<int>(rng() % 3); flips > 0; --flips)
+            in[rng() % span] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        Guarded out(bytes.size());
+        const bool ok = InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size());
+        ASSERT_TRUE(out.GuardsIntact()) << "trial " << trial;
+        if (!ok)
+            continue;
+        ++accepted;
+        std::vector<uint8_t> ref(bytes.size());
+        size_t inUsed = 0, outUsed = 0;
+        ASSERT_EQ(libdeflate_deflate_decompress_ex(d.get(), in.data(), in.size(), ref.data(), ref.size(),
+                                                   &inUsed, &outUsed),
+                  LIBDEFLATE_SUCCESS) << "trial " << trial;
+        EXPECT_EQ(outUsed, bytes.size());
+        EXPECT_EQ(std::memcmp(out.data(), ref.data(), ref.size()), 0) << "trial " << trial;
+    }
+    EXPECT_LT(accepted, 3000u);  // damage is noticed, not just survived
+}
+
+TEST(OwnInflate, FindsTheFinalBlockOfAnyStream)
+{
+    // Stored (level 0), fixed (short input) and dynamic blocks, one or many.
+    const struct {
+        int level;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {0, BandBytes(150000, 4)}, {1, {1, 2, 3}},  {6, BandBytes(40, 5)},
+        {4, BandBytes(400000, 6)}, {12, BandBytes(90000, 7)}, {1, std::vector<uint8_t>(70000, 9)},
+    };
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "level " << c.level << ", " << c.bytes.size() << " bytes");
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> z(
+            libdeflate_alloc_compressor(c.level), libdeflate_free_compressor);
+        std::vector<uint8_t> in(libdeflate_deflate_compress_bound(z.get(), c.bytes.size()) + 8);
+        in.resize(libdeflate_deflate_compress(z.get(), c.bytes.data(), c.bytes.size(), in.data(), in.size()));
+        Guarded out(c.bytes.size());
+        StreamEnd end{};
+        ASSERT_TRUE(InflateStream(in.data(), in.size(), out.data(), c.bytes.size(), end));
+        EXPECT_TRUE(out.GuardsIntact());
+        EXPECT_EQ(std::memcmp(out.data(), c.bytes.data(), c.bytes.size()), 0);
+        EXPECT_EQ((end.endBit + 7) / 8, in.size());
+        ASSERT_LT(end.finalBlockBit, end.endBit);
+        // With the final flag cleared the stream no longer ends there.
+        in[end.finalBlockBit / 8] ^= static_cast<uint8_t>(1u << (end.finalBlockBit % 8));
+        std::vector<uint8_t> back(c.bytes.size());
+        EXPECT_NE(libdeflate_deflate_decompress(d.get(), in.data(), in.size(), back.data(), back.size(), nullptr),
+                  LIBDEFLATE_SUCCESS);
+        EXPECT_FALSE(InflateStream(in.data(), in.size(), out.data(), c.bytes.size(), end));
+        EXPECT_FALSE(InflateStream(in.data(), in.size() - 1, out.data(), c.bytes.size(), end));
+    }
+}
+
+} // namespace
