@@ -88,19 +88,19 @@ int RunDecode(const std::vector<std::string>& args)
     const size_t jobs = JobsOption(options);
     const Overwrite policy = OverwriteOption(options);
 
-    OutputSpec spec;
-    spec.name = outputName;
-    spec.images = policy;
-    spec.flip = options.Has("flip");
+    OutputTarget target;
+    target.name = outputName;
+    target.images = policy;
+    target.flip = options.Has("flip");
     const auto formatOption = options.values.find("format");
     const bool streamed = IsStandardStream(outputName) || outputName.compare(0, 5, "pipe:") == 0;
     if (formatOption != options.values.end() && !IsStandardStream(outputName))
         throw UsageError("--format is for '-' only; other outputs say it with their names");
     if (IsStandardStream(outputName)) {
-        spec.name = "stdout." + (formatOption != options.values.end() ? formatOption->second : "nut");
-        spec.file = "pipe:1";
+        target.name = "stdout." + (formatOption != options.values.end() ? formatOption->second : "nut");
+        target.file = "pipe:1";
     } else if (streamed) {
-        spec.file = outputName;
+        target.file = outputName;
     } else {
         CheckOutput(outputName, {inputName}, policy);
     }
@@ -133,10 +133,10 @@ int RunDecode(const std::vector<std::string>& args)
                            avi.Scale() <= INT32_MAX;
         if (!streamed && VideoOutput::WritesOneFile(outputName)) {
             file = std::make_unique<OutputFile>(outputName);
-            spec.file = "file:" + file->Path();
+            target.file = "file:" + file->Path();
         }
         output = std::make_unique<VideoOutput>(
-            spec, static_cast<uint32_t>(h.biWidth), static_cast<uint32_t>(h.biHeight),
+            target, static_cast<uint32_t>(h.biWidth), static_cast<uint32_t>(h.biHeight),
             h.biBitCount, known ? static_cast<int>(avi.Rate()) : 25,
             known ? static_cast<int>(avi.Scale()) : 1);
     };

@@ -193,24 +193,24 @@ struct VideoOutput::State {
     }
 };
 
-VideoOutput::VideoOutput(const OutputSpec& spec, uint32_t width, uint32_t height,
+VideoOutput::VideoOutput(const OutputTarget& target, uint32_t width, uint32_t height,
                          uint32_t bitCount, int rateNum, int rateDen)
     : state_(std::make_unique<State>())
 {
     State& s = *state_;
-    s.path = spec.name;
+    s.path = target.name;
     s.width = width;
     s.height = height;
     s.bitCount = bitCount;
-    s.flip = spec.flip;
-    s.images = spec.images;
+    s.flip = target.flip;
+    s.images = target.images;
     s.source = DibPixelFormat(bitCount);
     av_log_set_level(AV_LOG_ERROR);
 
-    s.format = AllocateFor(spec.name);
+    s.format = AllocateFor(target.name);
     if (s.format == nullptr)
         s.Fail("cannot tell from its name what to write (try .mkv, .nut, .y4m, %04d.png or .raw)");
-    const AVCodecID id = ChooseCodec(s.format->oformat, spec.name);
+    const AVCodecID id = ChooseCodec(s.format->oformat, target.name);
     const AVCodec* codec = avcodec_find_encoder(id);
     if (id == AV_CODEC_ID_NONE || codec == nullptr)
         s.Fail("no video encoder for " + std::string(s.format->oformat->name));
@@ -247,7 +247,7 @@ VideoOutput::VideoOutput(const OutputSpec& spec, uint32_t width, uint32_t height
         s.defaultOpen = s.format->io_open;
         s.format->io_open = State::OpenImage;
     } else {
-        error = avio_open(&s.format->pb, spec.file.c_str(), AVIO_FLAG_WRITE);
+        error = avio_open(&s.format->pb, target.file.c_str(), AVIO_FLAG_WRITE);
         if (error < 0)
             s.Fail("cannot create", error);
     }

@@ -12,7 +12,7 @@
 #include "output_file.h"
 #include "video_input.h"
 
-struct OutputSpec {
+struct OutputTarget {
     // What the user called the output: it picks the container and names
     // the output in messages.
     std::string name;
@@ -30,7 +30,7 @@ class VideoOutput {
 public:
     // Prepares pictures of the given size and DIB depth. Throws MediaError
     // naming the output and the problem, with a container that would do.
-    VideoOutput(const OutputSpec& spec, uint32_t width, uint32_t height, uint32_t bitCount,
+    VideoOutput(const OutputTarget& target, uint32_t width, uint32_t height, uint32_t bitCount,
                 int rateNum, int rateDen);
     // Without Finish, removes the images it created; nothing else.
     ~VideoOutput();
