@@ -168,13 +168,18 @@ uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
 // Bytes of the sample deflated by libdeflate at its trial level.
 size_t TrialDeflate(const std::vector<uint8_t>& sample)
 {
-    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> c(
-        libdeflate_alloc_compressor(kTrialLevel), libdeflate_free_compressor);
-    if (!c)
+    struct Trial {
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> state{
+            libdeflate_alloc_compressor(kTrialLevel), libdeflate_free_compressor};
+        std::vector<uint8_t> out;
+    };
+    static ScratchShelf<Trial> shelf;
+    const auto trial = shelf.Take();
+    if (!trial->state)
         throw std::bad_alloc();
-    std::vector<uint8_t> trial(libdeflate_deflate_compress_bound(c.get(), sample.size()));
-    const size_t size =
-        libdeflate_deflate_compress(c.get(), sample.data(), sample.size(), trial.data(), trial.size());
+    trial->out.resize(libdeflate_deflate_compress_bound(trial->state.get(), sample.size()));
+    const size_t size = libdeflate_deflate_compress(trial->state.get(), sample.data(), sample.size(),
+                                                    trial->out.data(), trial->out.size());
     return size != 0 ? size : SIZE_MAX;
 }
 
@@ -407,25 +412,50 @@ uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out,
     return out + stored + 4;
 }
 
-void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                          const LiteralTables& costs, uint8_t* raw, BandPlan& plan,
-                          uint8_t* slots, size_t b)
-{
-    const RowLease rowLease(n);
-    RowBuffers& rows = *rowLease;
-    rows.ClearPrev();
-    const size_t first = plan.FirstRow(b);
-    uint8_t* bandRaw = raw + first * (n + 1);
-    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
-        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        std::memcpy(raw + r * (n + 1), FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
-        rows.Advance();
+// Band b's rows filtered, filter bytes included, in a buffer of its own for
+// the coders that look at the whole band at once.
+class FilteredBand {
+public:
+    FilteredBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                 const LiteralTables& costs, const BandPlan& plan, size_t b)
+        : bytes_(plan.RawBytes(b))
+    {
+        std::vector<uint8_t>& raw = *lease_;
+        if (raw.size() < bytes_)
+            raw.resize(bytes_);
+        const RowLease rowLease(n);
+        RowBuffers& rows = *rowLease;
+        rows.ClearPrev();
+        const size_t first = plan.FirstRow(b);
+        for (size_t r = first; r < first + plan.out[b].rows; ++r) {
+            k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
+            std::memcpy(raw.data() + (r - first) * (n + 1),
+                        FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
+            rows.Advance();
+        }
     }
+    const uint8_t* data() const { return lease_->data(); }
+    size_t size() const { return bytes_; }
+
+private:
+    static ScratchShelf<std::vector<uint8_t>>& Shelf()
+    {
+        static ScratchShelf<std::vector<uint8_t>> shelf;
+        return shelf;
+    }
+    ScratchShelf<std::vector<uint8_t>>::Lease lease_ = Shelf().Take();
+    size_t bytes_;
+};
+
+void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                          const LiteralTables& costs, BandPlan& plan, uint8_t* slots, size_t b)
+{
+    const FilteredBand raw(source, k, n, bpp, costs, plan, b);
     uint8_t* slot = slots + plan.slot[b];
-    uint8_t* end = DeflatePiece(bandRaw, plan.RawBytes(b), plan.Last(b), slot, slots + plan.slot[b + 1]);
+    uint8_t* end = DeflatePiece(raw.data(), raw.size(), plan.Last(b), slot, slots + plan.slot[b + 1]);
     plan.out[b].data = slot;
     plan.out[b].size = static_cast<size_t>(end - slot);
-    plan.adler[b] = libdeflate_adler32(1, bandRaw, plan.RawBytes(b));
+    plan.adler[b] = libdeflate_adler32(1, raw.data(), raw.size());
 }
 
 size_t MatchSlotBytes(size_t rawBytes)
@@ -433,33 +463,18 @@ size_t MatchSlotBytes(size_t rawBytes)
     return MatchBlockBound(rawBytes) + 8;  // and the sync flush
 }
 
-// Filters a band's rows into this thread's buffer, parses them for matches
-// and codes the parse with a code of its own.
+// Parses a band's filtered rows for matches and codes the parse with a
+// code of its own.
 void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
                      const LiteralTables& costs, const uint8_t* literalBits, BandPlan& plan,
                      uint8_t* slots, size_t b)
 {
-    const RowLease rowLease(n);
-    RowBuffers& rows = *rowLease;
-    static ScratchShelf<std::vector<uint8_t>> raws;
+    const FilteredBand raw(source, k, n, bpp, costs, plan, b);
     static ScratchShelf<MatchParse> parses;
-    const auto rawLease = raws.Take();
     const auto parseLease = parses.Take();
-    std::vector<uint8_t>& raw = *rawLease;
     MatchParse& parse = *parseLease;
-    const size_t bytes = plan.RawBytes(b);
-    if (raw.size() < bytes)
-        raw.resize(bytes);
-    rows.ClearPrev();
-    const size_t first = plan.FirstRow(b);
-    for (size_t r = first; r < first + plan.out[b].rows; ++r) {
-        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        std::memcpy(raw.data() + (r - first) * (n + 1),
-                    FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
-        rows.Advance();
-    }
     parse.Clear();
-    ParseMatches(raw.data(), bytes, bpp, n + 1, literalBits, parse);
+    ParseMatches(raw.data(), raw.size(), bpp, n + 1, literalBits, parse);
     BitWriter writer;
     writer.next = slots + plan.slot[b];
     WriteParse(parse, writer, plan.Last(b));
@@ -469,7 +484,7 @@ void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, si
         PutSyncFlush(writer);
     plan.out[b].data = slots + plan.slot[b];
     plan.out[b].size = static_cast<size_t>(writer.next - plan.out[b].data);
-    plan.adler[b] = libdeflate_adler32(1, raw.data(), bytes);
+    plan.adler[b] = libdeflate_adler32(1, raw.data(), raw.size());
 }
 
 // Runs `code(b)` for every band, on the pool when there is one; a band that
@@ -528,31 +543,28 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         const uint8_t* literalBits = shaped ? code.literals.length : guess.length;
         const uint64_t freeBits = shaped ? EstimatedBits(counts, lengths) : UINT64_MAX;
         const Coder coder = ChooseCoder(sample, groupRows, n, bpp, freeBits, literalBits);
-        bool coded;
-        if (coder == Coder::MatchFree) {
-            const size_t size = plan.Place(MatchFreeSlotBytes);
+        // Each band writes into its own slot of the one output buffer.
+        const auto slotsFor = [&](size_t (*slotBytes)(size_t)) {
+            const size_t size = plan.Place(slotBytes);
             if (slots.size() < size)
                 slots.resize(size);
-            uint8_t* const base = slots.data();  // the caller's: workers have their own
+            return slots.data();
+        };
+        bool coded;
+        if (coder == Coder::MatchFree) {
+            uint8_t* const base = slotsFor(MatchFreeSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
                 EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
             });
         } else if (coder == Coder::Matching) {
-            const size_t size = plan.Place(MatchSlotBytes);
-            if (slots.size() < size)
-                slots.resize(size);
-            uint8_t* const base = slots.data();
+            uint8_t* const base = slotsFor(MatchSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
                 EncodeMatchBand(source, k, n, bpp, guess, literalBits, plan, base, b);
             });
         } else {
-            std::unique_ptr<uint8_t[]> raw(new uint8_t[source.height * (n + 1)]);
-            const size_t size = plan.Place(LibdeflateSlotBytes);
-            if (slots.size() < size)
-                slots.resize(size);
-            uint8_t* const base = slots.data();
+            uint8_t* const base = slotsFor(LibdeflateSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeLibdeflateBand(source, k, n, bpp, guess, raw.get(), plan, base, b);
+                EncodeLibdeflateBand(source, k, n, bpp, guess, plan, base, b);
             });
         }
         if (!coded)

@@ -160,21 +160,28 @@ int DecodeSlowly(BitReader& in, const Canonical& canon)
     return -1;
 }
 
-// Fills `table` (1 << bits entries) with the codes of at most `bits`
-// bits; longer codes and holes are left as zero entries.
-void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* table, bool literals)
+// The first canonical code of each length, as deflate assigns them.
+void FirstCodes(const uint8_t* lengths, unsigned n, uint32_t next[kMaxBits + 1])
 {
-    std::fill_n(table, size_t{1} << bits, 0);
     uint16_t count[kMaxBits + 1] = {};
     for (unsigned s = 0; s < n; ++s)
         ++count[lengths[s]];
     count[0] = 0;
-    uint32_t next[kMaxBits + 1] = {};
+    next[0] = 0;
     uint32_t code = 0;
     for (unsigned len = 1; len <= kMaxBits; ++len) {
         code = (code + count[len - 1]) << 1;
         next[len] = code;
     }
+}
+
+// Fills `table` (1 << bits entries) with the codes of at most `bits`
+// bits; longer codes and holes are left as zero entries.
+void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* table, bool literals)
+{
+    std::fill_n(table, size_t{1} << bits, 0);
+    uint32_t next[kMaxBits + 1];
+    FirstCodes(lengths, n, next);
     for (unsigned s = 0; s < n; ++s) {
         const unsigned len = lengths[s];
         if (len == 0)
@@ -201,16 +208,8 @@ struct Tables {
 void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
 {
     static_assert(kLitTableBits + kSubBits == kMaxBits, "subtables finish every code");
-    uint16_t count[kMaxBits + 1] = {};
-    for (unsigned s = 0; s < n; ++s)
-        ++count[lengths[s]];
-    count[0] = 0;
-    uint32_t next[kMaxBits + 1] = {};
-    uint32_t code = 0;
-    for (unsigned len = 1; len <= kMaxBits; ++len) {
-        code = (code + count[len - 1]) << 1;
-        next[len] = code;
-    }
+    uint32_t next[kMaxBits + 1];
+    FirstCodes(lengths, n, next);
     uint32_t used = 0;
     for (unsigned s = 0; s < n; ++s) {
         const unsigned len = lengths[s];
