@@ -17,13 +17,6 @@ namespace pngcore {
 
 namespace {
 
-bool ZlibHeaderOk(const uint8_t* p)
-{
-    // Deflate, a window of at most 32 KiB, no preset dictionary, check bits.
-    return (p[0] & 0x0F) == 8 && (p[0] >> 4) <= 7 && (p[1] & 0x20) == 0 &&
-           (p[0] * 256u + p[1]) % 31 == 0;
-}
-
 // Inflates one band's data to exactly `expected` bytes. A band before the
 // last ends on a byte boundary without a final block, so a final empty
 // block (fixed Huffman, end of block at once) is put after a copy of it.

@@ -45,6 +45,14 @@ constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
 // including IEND. Bytes after IEND are ignored, as decoders do.
 bool ChunksIntact(const uint8_t* data, size_t size);
 
+// A zlib stream header a PNG may use: deflate, a window of at most 32 KiB,
+// no preset dictionary, check bits right.
+inline bool ZlibHeaderOk(const uint8_t* p)
+{
+    return (p[0] & 0x0F) == 8 && (p[0] >> 4) <= 7 && (p[1] & 0x20) == 0 &&
+           (p[0] * 256u + p[1]) % 31 == 0;
+}
+
 // Chunks whose type's first letter is lower case may be skipped by readers
 // that do not know them.
 inline bool IsAncillary(const uint8_t* type) { return (type[0] & 0x20) != 0; }

@@ -166,8 +166,7 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
             return false;
         const PlainImage image{header.width, header.height, header.pixels, bpp, n, stride};
 
-        // Kept per thread: fresh pages for every frame cost more than
-        // decoding it.
+        // Reused: fresh pages for every frame cost more than decoding it.
         static ScratchShelf<std::vector<uint8_t>> rawShelf;
         const auto rawLease = rawShelf.Take();
         std::vector<uint8_t>& raw = *rawLease;
@@ -196,21 +195,21 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
         }
         // A frame of one band as our writer codes it; the zlib header
         // (deflate, no dictionary) and the Adler-32 are checked here.
-        const bool own = zlibSize >= 6 && (zlib[0] & 0x0F) == 8 && (zlib[0] >> 4) <= 7 &&
-                         (zlib[1] & 0x20) == 0 && (zlib[0] * 256u + zlib[1]) % 31 == 0 &&
+        const bool own = zlibSize >= 6 && ZlibHeaderOk(zlib) &&
                          LiteralsAndRuns(zlib + 2, zlibSize - 6) &&
                          InflateOwnBand(zlib + 2, zlibSize - 6, true, raw.data(), rawSize);
         if (own && libdeflate_adler32(1, raw.data(), rawSize) != LoadBe32(zlib + zlibSize - 4))
             return false;
-        const auto decompressor = Decompressors().Take();
-        libdeflate_decompressor* d = decompressor->state.get();
-        if (d == nullptr)
-            return false;
-        size_t consumed = 0;
-        if (!own && (libdeflate_zlib_decompress_ex(d, zlib, zlibSize, raw.data(), rawSize, &consumed,
-                                                   nullptr) != LIBDEFLATE_SUCCESS ||
-                     consumed != zlibSize))
-            return false;
+        if (!own) {
+            const auto decompressor = Decompressors().Take();
+            libdeflate_decompressor* d = decompressor->state.get();
+            size_t consumed = 0;
+            if (d == nullptr ||
+                libdeflate_zlib_decompress_ex(d, zlib, zlibSize, raw.data(), rawSize, &consumed,
+                                              nullptr) != LIBDEFLATE_SUCCESS ||
+                consumed != zlibSize)
+                return false;
+        }
         std::unique_ptr<uint8_t[]> zeros(new uint8_t[n]());
         return UnfilterRows(image, raw.data(), 0, header.height, zeros.get(), out);
     } catch (const std::bad_alloc&) {
