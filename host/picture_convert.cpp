@@ -11,6 +11,7 @@ extern "C" {
 
 #include "dib.h"
 #include "media_util.h"
+#include "source_format.h"
 
 namespace {
 
@@ -26,12 +27,6 @@ int SwsMatrix(int colorspace)
     case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
     default: return SWS_CS_ITU601;
     }
-}
-
-bool IsYuv(AVPixelFormat format)
-{
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    return d != nullptr && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components >= 3;
 }
 
 // The "J" formats are full range whatever the frame says.

@@ -50,6 +50,8 @@ std::string MatrixName(AVColorSpace colorspace)
 
 } // namespace
 
+bool IsYuv(AVPixelFormat format) { return TraitsOf(format).yuv; }
+
 uint32_t LosslessDepth(AVPixelFormat format)
 {
     const Traits t = TraitsOf(format);

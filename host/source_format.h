@@ -9,6 +9,10 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+// Whether the format's samples are luma and chroma (rather than RGB, gray
+// or palette indices): those take a colour matrix to become RGB.
+bool IsYuv(AVPixelFormat format);
+
 // 8 for gray of up to 8 bits, 16 for deeper gray, 32 for anything with
 // alpha, 24 for the rest.
 uint32_t LosslessDepth(AVPixelFormat format);
