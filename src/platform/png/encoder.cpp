@@ -11,8 +11,8 @@
 // sampled once, its header repeated in every band.
 //
 // Where the sample shows that matches pay (smooth and rendered frames,
-// screens), the frame goes to the matching coder (match_coder.h) instead,
-// and where even that loses clearly to libdeflate's search, to libdeflate.
+// screens), the frame goes to the matching coder (match_coder.h) or to
+// libdeflate instead (coder_choice.h).
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -22,12 +22,14 @@
 #include <new>
 
 #include "platform/png/band_map.h"
+#include "platform/png/coder_choice.h"
 #include "platform/png/container.h"
 #include "platform/png/frame_code.h"
 #include "platform/png/kernels.h"
 #include "platform/png/match_coder.h"
 #include "platform/png/own_inflate.h"
 #include "platform/png/png.h"
+#include "platform/png/row_filter.h"
 #include "platform/png/scratch.h"
 #include "platform/png/symbols.h"
 #include "platform/png/worker_pool.h"
@@ -36,222 +38,10 @@ using namespace pngcore;
 
 namespace {
 
-constexpr size_t kSampleRows = 24;
-constexpr size_t kSampleGroupRows = 4;
-// The match-free writer runs several times faster than the matching one,
-// so it keeps frames where matches save less than this share.
-constexpr double kMatchGain = 0.04;
 // Worst case per byte: the longest literal code.
 constexpr size_t kMaxBitsPerByte = 14;
-// libdeflate takes the frame when the best of our estimates for the sample
-// is this much larger than libdeflate's own try on the same bytes.
-constexpr double kFallbackRatio = 1.06;
-constexpr int kTrialLevel = 1;
-// On the demo clip (gradients, grain, text) level 4 encodes twice as fast as
-// level 6 for 3% more bytes, still below ffmpeg's paeth PNGs.
-constexpr int kFallbackLevel = 4;
 // Raw frames beyond this are refused rather than attempted.
 constexpr uint64_t kMaxRawBytes = uint64_t{1} << 34;
-
-// Row buffers with the padding the kernels expect: two raw rows and the
-// five filtered forms, each filtered form with its filter byte in front.
-class RowBuffers {
-public:
-    explicit RowBuffers(size_t n) : stride_(kRowPad + n + 1 + kRowPad)
-    {
-        storage_.reset(new uint8_t[stride_ * (2 + kFilterCount)]());
-        prev_ = storage_.get() + kRowPad;
-        cur_ = prev_ + stride_;
-        for (size_t f = 0; f < kFilterCount; ++f)
-            filtered_[f] = storage_.get() + (2 + f) * stride_ + kRowPad + 1;
-        n_ = n;
-    }
-    uint8_t* prev() { return prev_; }
-    uint8_t* cur() { return cur_; }
-    uint8_t* const* filtered() { return filtered_; }
-    void Advance() { std::swap(prev_, cur_); }
-    void ClearPrev() { std::memset(prev_, 0, n_); }
-
-private:
-    size_t stride_;
-    size_t n_ = 0;
-    std::unique_ptr<uint8_t[]> storage_;
-    uint8_t* prev_;
-    uint8_t* cur_;
-    uint8_t* filtered_[kFilterCount];
-};
-
-const uint8_t* SourceRow(const PngSource& source, size_t r)
-{
-    return source.firstRow + static_cast<ptrdiff_t>(r) * source.stride;
-}
-
-size_t Cheapest(const uint64_t cost[kFilterCount])
-{
-    size_t best = 0;
-    for (size_t f = 1; f < kFilterCount; ++f) {
-        if (cost[f] < cost[best])
-            best = f;
-    }
-    return best;
-}
-
-// Filters row r against the raw row in prev and returns the chosen form,
-// filter byte first (n + 1 bytes). A band's first row may only use None or
-// Sub, which do not read the row above.
-uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t n, size_t bpp,
-                    const LiteralTables& costs, bool bandStart = false)
-{
-    // A row like the one above (screens, flat areas) is all zeros under
-    // Up, which nothing beats: skip trying the five filters.
-    if (!bandStart && std::memcmp(rows.cur(), rows.prev(), n) == 0) {
-        uint8_t* up = rows.filtered()[2];
-        std::memset(up, 0, n);
-        up[-1] = 2;
-        return up - 1;
-    }
-    uint64_t cost[kFilterCount];
-    k.filterRow(rows.cur(), rows.prev(), n, bpp, costs, rows.filtered(), cost);
-    const size_t f = bandStart ? (cost[1] < cost[0] ? 1 : 0) : Cheapest(cost);
-    uint8_t* data = rows.filtered()[f] - 1;
-    data[0] = static_cast<uint8_t>(f);
-    return data;
-}
-
-struct CountSink {
-    SymbolCounts& counts;
-    void Literal(uint8_t byte) { ++counts.litlen[byte]; }
-    void Match(uint32_t length) { ++counts.litlen[LengthSymbol(length)]; }
-    bool HasPiece(const RunPiece&) const { return true; }
-};
-
-// Counts symbols of groups of consecutive rows spread over the frame
-// (consecutive, so that repeats a row apart show), and keeps their filtered
-// bytes. Returns the rows per group; a frame of few rows is one group.
-size_t SampleRows(const PngSource& source, const FastKernels& k, RowBuffers& rows, size_t n,
-                  size_t bpp, SymbolCounts& counts, std::vector<uint8_t>& sample)
-{
-    LiteralTables guess;
-    FillGuessedCosts(guess);
-    const size_t count = std::min<size_t>(source.height, kSampleRows);
-    const size_t groupRows = count < kSampleRows ? count : kSampleGroupRows;
-    const size_t groups = count / groupRows;
-    sample.reserve(count * (n + 1));
-    CountSink sink{counts};
-    for (size_t i = 0; i < count; ++i) {
-        const size_t r = (i / groupRows) * source.height / groups + i % groupRows;
-        if (r == 0)
-            rows.ClearPrev();
-        else
-            k.swizzle(SourceRow(source, r - 1), rows.prev(), n, source.pixels);
-        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        const uint8_t* data = FilterBest(k, rows, n, bpp, guess);
-        RunState run;
-        EncodeBytesScalar(data, n + 1, run, sink);
-        EmitRun(run.zeros, sink);
-        sample.insert(sample.end(), data, data + n + 1);
-    }
-    counts.litlen[kEndOfBlock] = 1;
-    return groupRows;
-}
-
-uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
-{
-    uint64_t bits = 0;
-    for (unsigned s = 0; s < kLitLenSymbols; ++s)
-        bits += counts.litlen[s] * lengths.litlen[s];
-    for (const RunPiece& piece : kRunPieces)
-        bits += counts.litlen[piece.symbol] * (piece.extraBits + 1u);
-    return bits;
-}
-
-// Bytes of the sample deflated by libdeflate at its trial level.
-size_t TrialDeflate(const std::vector<uint8_t>& sample)
-{
-    struct Trial {
-        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> state{
-            libdeflate_alloc_compressor(kTrialLevel), libdeflate_free_compressor};
-        std::vector<uint8_t> out;
-    };
-    static ScratchShelf<Trial> shelf;
-    const auto trial = shelf.Take();
-    if (!trial->state)
-        throw std::bad_alloc();
-    trial->out.resize(libdeflate_deflate_compress_bound(trial->state.get(), sample.size()));
-    const size_t size = libdeflate_deflate_compress(trial->state.get(), sample.data(), sample.size(),
-                                                    trial->out.data(), trial->out.size());
-    return size != 0 ? size : SIZE_MAX;
-}
-
-// Bits the matching path would take for every other group of the sample
-// (half the time, nearly the same verdict), each group parsed on its own
-// as bands are. Comparable with estimates for the whole sample.
-uint64_t MatchBits(const std::vector<uint8_t>& sample, size_t groupBytes, size_t bpp, size_t rowBytes,
-                   const uint8_t* literalBits)
-{
-    static ScratchShelf<MatchParse> parses;
-    const auto parseLease = parses.Take();
-    MatchParse& parse = *parseLease;
-    parse.Clear();
-    size_t parsed = 0;
-    for (size_t at = 0; at < sample.size(); at += 2 * groupBytes) {
-        parsed += std::min(groupBytes, sample.size() - at);
-        ParseMatches(sample.data() + at, std::min(groupBytes, sample.size() - at), bpp, rowBytes,
-                     literalBits, parse);
-    }
-    return static_cast<uint64_t>(static_cast<double>(CodedBits(parse)) *
-                                 static_cast<double>(sample.size()) / static_cast<double>(parsed));
-}
-
-enum class Coder { MatchFree, Matching, Libdeflate };
-
-// The match-free writer unless matches pay clearly; libdeflate only where
-// its deeper search beats the matching path's estimate clearly too.
-Coder ChooseCoder(const std::vector<uint8_t>& sample, size_t groupRows, size_t n, size_t bpp,
-                  uint64_t freeBits, const uint8_t* literalBits)
-{
-    // Where libdeflate's quick try does not beat the match-free estimate
-    // by the gain either, repeats are too few to pay (grain, noise): the
-    // sample is not parsed at all.
-    const double trial = static_cast<double>(TrialDeflate(sample));
-    if (trial * 8 >= (1 - kMatchGain) * static_cast<double>(freeBits))
-        return Coder::MatchFree;
-    const uint64_t matchBits = MatchBits(sample, groupRows * (n + 1), bpp, n + 1, literalBits);
-    const double best = static_cast<double>(std::min(freeBits, matchBits)) / 8;
-    if (trial * kFallbackRatio < best)
-        return Coder::Libdeflate;
-    if (static_cast<double>(matchBits) < (1 - kMatchGain) * static_cast<double>(freeBits))
-        return Coder::Matching;
-    return Coder::MatchFree;
-}
-
-// Row buffers, kept for the next band of the same row size.
-struct RowScratch {
-    std::unique_ptr<RowBuffers> rows;
-    size_t n = 0;
-};
-
-class RowLease {
-public:
-    explicit RowLease(size_t n)
-    {
-        RowScratch& scratch = *lease_;
-        if (!scratch.rows || scratch.n != n) {
-            scratch.rows.reset();
-            scratch.rows = std::make_unique<RowBuffers>(n);
-            scratch.n = n;
-        }
-    }
-    RowBuffers& operator*() const { return *lease_->rows; }
-
-private:
-    static ScratchShelf<RowScratch>& Shelf()
-    {
-        static ScratchShelf<RowScratch> shelf;
-        return shelf;
-    }
-    ScratchShelf<RowScratch>::Lease lease_ = Shelf().Take();
-};
 
 // Where a frame's bands are and what their coding produced.
 struct BandPlan {
@@ -322,7 +112,8 @@ void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n
     const size_t first = plan.FirstRow(b);
     for (size_t r = first; r < first + plan.out[b].rows; ++r) {
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        const uint8_t* data = FilterBest(k, rows, n, bpp, code.literals, r == first && r != 0);
+        const uint8_t* data = FilterBest(k, rows, bpp, FilterPolicy{code.literals},
+                                         r == first && r != 0);
         k.encodeBytes(data, n + 1, code, run, writer);
         adler = libdeflate_adler32(adler, data, n + 1);
         rows.Advance();
@@ -348,7 +139,7 @@ size_t LibdeflateSlotBytes(size_t rawBytes)
 
 struct Compressor {
     std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> state{
-        libdeflate_alloc_compressor(kFallbackLevel), libdeflate_free_compressor};
+        libdeflate_alloc_compressor(kLibdeflateLevel), libdeflate_free_compressor};
 };
 
 ScratchShelf<Compressor>& Compressors()
@@ -417,7 +208,7 @@ uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out,
 class FilteredBand {
 public:
     FilteredBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                 const LiteralTables& costs, const BandPlan& plan, size_t b)
+                 const FilterPolicy& policy, const BandPlan& plan, size_t b)
         : bytes_(plan.RawBytes(b))
     {
         std::vector<uint8_t>& raw = *lease_;
@@ -430,7 +221,7 @@ public:
         for (size_t r = first; r < first + plan.out[b].rows; ++r) {
             k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
             std::memcpy(raw.data() + (r - first) * (n + 1),
-                        FilterBest(k, rows, n, bpp, costs, r == first && r != 0), n + 1);
+                        FilterBest(k, rows, bpp, policy, r == first && r != 0), n + 1);
             rows.Advance();
         }
     }
@@ -448,9 +239,10 @@ private:
 };
 
 void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                          const LiteralTables& costs, BandPlan& plan, uint8_t* slots, size_t b)
+                          const LiteralTables& guess, BandPlan& plan, uint8_t* slots, size_t b)
 {
-    const FilteredBand raw(source, k, n, bpp, costs, plan, b);
+    const FilterPolicy policy{guess, UpDiscountPercent(Coder::Libdeflate)};
+    const FilteredBand raw(source, k, n, bpp, policy, plan, b);
     uint8_t* slot = slots + plan.slot[b];
     uint8_t* end = DeflatePiece(raw.data(), raw.size(), plan.Last(b), slot, slots + plan.slot[b + 1]);
     plan.out[b].data = slot;
@@ -466,10 +258,11 @@ size_t MatchSlotBytes(size_t rawBytes)
 // Parses a band's filtered rows for matches and codes the parse with a
 // code of its own.
 void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                     const LiteralTables& costs, const uint8_t* literalBits, BandPlan& plan,
+                     const LiteralTables& guess, const uint8_t* literalBits, BandPlan& plan,
                      uint8_t* slots, size_t b)
 {
-    const FilteredBand raw(source, k, n, bpp, costs, plan, b);
+    const FilterPolicy policy{guess, UpDiscountPercent(Coder::Matching)};
+    const FilteredBand raw(source, k, n, bpp, policy, plan, b);
     static ScratchShelf<MatchParse> parses;
     const auto parseLease = parses.Take();
     MatchParse& parse = *parseLease;
@@ -524,25 +317,16 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
     const size_t before = out.size();
     try {
         const FastKernels& k = ActiveKernels();
-        SymbolCounts counts;
-        std::vector<uint8_t> sample;
-        const size_t groupRows = SampleRows(source, k, *RowLease(n), n, bpp, counts, sample);
+        const auto choice = std::make_unique<FrameChoice>();
+        ChooseFrameCoder(source, k, n, bpp, *choice);
+        const FrameCode& code = choice->code;
+        const Coder coder = choice->coder;
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;
         const auto slotLease = slotShelf.Take();
         std::vector<uint8_t>& slots = *slotLease;
         BandPlan plan(source.height, n);
-        FrameCode code;
-        CodeLengths lengths;
-        LiteralTables guess;
-        FillGuessedCosts(guess);
-        const bool shaped = BuildFrameCode(counts, code, lengths);
-        // The frame code's literal lengths are the best guess of what a
-        // literal costs before any band is parsed.
-        const uint8_t* literalBits = shaped ? code.literals.length : guess.length;
-        const uint64_t freeBits = shaped ? EstimatedBits(counts, lengths) : UINT64_MAX;
-        const Coder coder = ChooseCoder(sample, groupRows, n, bpp, freeBits, literalBits);
         // Each band writes into its own slot of the one output buffer.
         const auto slotsFor = [&](size_t (*slotBytes)(size_t)) {
             const size_t size = plan.Place(slotBytes);
@@ -554,17 +338,18 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         if (coder == Coder::MatchFree) {
             uint8_t* const base = slotsFor(MatchFreeSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchFreeBand(source, k, n, bpp, code, lengths, plan, base, b);
+                EncodeMatchFreeBand(source, k, n, bpp, code, choice->lengths, plan, base, b);
             });
         } else if (coder == Coder::Matching) {
             uint8_t* const base = slotsFor(MatchSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchBand(source, k, n, bpp, guess, literalBits, plan, base, b);
+                EncodeMatchBand(source, k, n, bpp, choice->guess, choice->LiteralBits(), plan,
+                                base, b);
             });
         } else {
             uint8_t* const base = slotsFor(LibdeflateSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeLibdeflateBand(source, k, n, bpp, guess, plan, base, b);
+                EncodeLibdeflateBand(source, k, n, bpp, choice->guess, plan, base, b);
             });
         }
         if (!coded)

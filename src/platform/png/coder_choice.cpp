@@ -1,0 +1,184 @@
+// The sample is 24 rows in six groups of four. Three checks, cheapest
+// first:
+//  - libdeflate's quickest level on two groups: where even its search
+//    cannot beat the match-free estimate of the same rows, repeats are too
+//    few to pay (grain, noise), and nothing more is tried;
+//  - our match finder and libdeflate at a middling level on the same three
+//    groups, each group coded on its own as bands are;
+//  - libdeflate takes the frame only where it saves clearly more than our
+//    finder, which codes several times faster; our finder only where it
+//    beats the match-free coder at all, since four-row groups understate
+//    the repeats it finds in whole bands.
+#include "platform/png/coder_choice.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "platform/png/match_coder.h"
+#include "platform/png/row_filter.h"
+#include "platform/png/scratch.h"
+#include "platform/png/symbols.h"
+
+namespace pngcore {
+
+namespace {
+
+constexpr size_t kSampleRows = 24;
+constexpr size_t kGroupRows = 4;
+// Groups 1 and 4 of six: apart, and away from the frame's edges.
+constexpr size_t kQuickGroups[] = {0, 3};
+constexpr int kQuickLevel = 1;
+constexpr int kTrialLevel = 4;
+// The match-free coder runs several times faster than the others, so it
+// keeps frames where libdeflate's quick try saves less than this.
+constexpr double kQuickGain = 0.04;
+// Our finder codes about twice as fast as libdeflate at its level.
+constexpr double kLibdeflateGain = 0.04;
+constexpr double kMatchGain = 0.01;
+
+struct CountSink {
+    SymbolCounts& counts;
+    void Literal(uint8_t byte) { ++counts.litlen[byte]; }
+    void Match(uint32_t length) { ++counts.litlen[LengthSymbol(length)]; }
+    bool HasPiece(const RunPiece&) const { return true; }
+};
+
+struct Sample {
+    SymbolCounts counts;       // every group
+    SymbolCounts quickCounts;  // the quick try's groups
+    std::vector<uint8_t> bytes;  // filtered rows, filter byte first
+    size_t groupBytes = 0;
+    size_t groups = 0;
+};
+
+void TakeSample(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                const LiteralTables& guess, Sample& sample)
+{
+    const size_t count = std::min<size_t>(source.height, kSampleRows);
+    // A frame of few rows is one group.
+    const size_t groupRows = count < kSampleRows ? count : kGroupRows;
+    sample.groups = count / groupRows;
+    sample.groupBytes = groupRows * (n + 1);
+    sample.bytes.reserve(count * (n + 1));
+    const RowLease lease(n);
+    RowBuffers& rows = *lease;
+    const FilterPolicy policy{guess};
+    for (size_t i = 0; i < count; ++i) {
+        const size_t group = i / groupRows;
+        const size_t r = group * source.height / sample.groups + i % groupRows;
+        if (r == 0)
+            rows.ClearPrev();
+        else
+            k.swizzle(SourceRow(source, r - 1), rows.prev(), n, source.pixels);
+        k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
+        const uint8_t* data = FilterBest(k, rows, bpp, policy, false);
+        const bool quick = sample.groups > 1 && std::find(std::begin(kQuickGroups),
+                                                          std::end(kQuickGroups), group) !=
+                                                    std::end(kQuickGroups);
+        for (SymbolCounts* counts : {&sample.counts, quick ? &sample.quickCounts : nullptr}) {
+            if (counts == nullptr)
+                continue;
+            CountSink sink{*counts};
+            RunState run;
+            EncodeBytesScalar(data, n + 1, run, sink);
+            EmitRun(run.zeros, sink);
+        }
+        sample.bytes.insert(sample.bytes.end(), data, data + n + 1);
+    }
+    sample.counts.litlen[kEndOfBlock] = 1;
+    sample.quickCounts.litlen[kEndOfBlock] = 1;
+}
+
+uint64_t EstimatedBits(const SymbolCounts& counts, const CodeLengths& lengths)
+{
+    uint64_t bits = 0;
+    for (unsigned s = 0; s < kLitLenSymbols; ++s)
+        bits += counts.litlen[s] * lengths.litlen[s];
+    for (const RunPiece& piece : kRunPieces)
+        bits += counts.litlen[piece.symbol] * (piece.extraBits + 1u);
+    return bits;
+}
+
+// Bits of `size` bytes deflated by libdeflate at `level`.
+template <int level>
+uint64_t DeflatedBits(const uint8_t* data, size_t size)
+{
+    struct Trial {
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> state{
+            libdeflate_alloc_compressor(level), libdeflate_free_compressor};
+        std::vector<uint8_t> out;
+    };
+    static ScratchShelf<Trial> shelf;
+    const auto trial = shelf.Take();
+    if (!trial->state)
+        throw std::bad_alloc();
+    trial->out.resize(libdeflate_deflate_compress_bound(trial->state.get(), size));
+    const size_t got = libdeflate_deflate_compress(trial->state.get(), data, size,
+                                                   trial->out.data(), trial->out.size());
+    return got != 0 ? uint64_t{got} * 8 : UINT64_MAX;
+}
+
+Coder Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* lengths,
+             const uint8_t* literalBits)
+{
+    const auto group = [&](size_t g) { return sample.bytes.data() + g * sample.groupBytes; };
+    uint64_t freeBits = UINT64_MAX;
+    if (lengths != nullptr) {
+        freeBits = EstimatedBits(sample.counts, *lengths);
+        if (sample.groups > 1) {
+            uint64_t quickBits = 0;
+            for (size_t g : kQuickGroups)
+                quickBits += DeflatedBits<kQuickLevel>(group(g), sample.groupBytes);
+            const double quickFree = static_cast<double>(EstimatedBits(sample.quickCounts, *lengths));
+            if (static_cast<double>(quickBits) >= (1 - kQuickGain) * quickFree)
+                return Coder::MatchFree;
+        }
+    }
+    // Every other group, each on its own as bands are coded; scaled to the
+    // whole sample to compare with the match-free estimate.
+    static ScratchShelf<MatchParse> parses;
+    const auto parseLease = parses.Take();
+    MatchParse& parse = *parseLease;
+    parse.Clear();
+    uint64_t deflateBits = 0;
+    size_t tried = 0;
+    for (size_t g = 0; g < sample.groups; g += 2) {
+        ParseMatches(group(g), sample.groupBytes, bpp, n + 1, literalBits, parse);
+        deflateBits += DeflatedBits<kTrialLevel>(group(g), sample.groupBytes);
+        ++tried;
+    }
+    const double scale = static_cast<double>(sample.groups) / static_cast<double>(tried);
+    const double matchBits = static_cast<double>(CodedBits(parse)) * scale;
+    const double free = static_cast<double>(freeBits);
+    if (static_cast<double>(deflateBits) * scale < (1 - kLibdeflateGain) * std::min(matchBits, free))
+        return Coder::Libdeflate;
+    return matchBits < (1 - kMatchGain) * free ? Coder::Matching : Coder::MatchFree;
+}
+
+} // namespace
+
+void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
+                      FrameChoice& choice)
+{
+    FillGuessedCosts(choice.guess);
+    Sample sample;
+    TakeSample(source, k, n, bpp, choice.guess, sample);
+    choice.shaped = BuildFrameCode(sample.counts, choice.code, choice.lengths);
+    choice.coder = Decide(sample, n, bpp, choice.shaped ? &choice.lengths : nullptr,
+                          choice.LiteralBits());
+}
+
+Coder CoderFor(const PngSource& source)
+{
+    const size_t bpp = PngBytesPerPixel(source.pixels);
+    if (source.width == 0 || source.height == 0 || source.firstRow == nullptr || bpp == 0)
+        return Coder::MatchFree;
+    const auto choice = std::make_unique<FrameChoice>();
+    ChooseFrameCoder(source, ActiveKernels(), size_t{source.width} * bpp, bpp, *choice);
+    return choice->coder;
+}
+
+} // namespace pngcore
