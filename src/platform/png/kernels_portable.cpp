@@ -28,9 +28,11 @@ void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
             static_cast<uint8_t>(x - ((a + b) >> 1)),
             static_cast<uint8_t>(x - PaethPredictor(a, b, c)),
         };
-        for (size_t f = 0; f < kFilterCount; ++f) {
+        for (size_t f = 0; f < kFilterCount; ++f)
             out[f][i] = r[f];
-            sum[f] += costs.length[r[f]];
+        if (CostedBlock(i)) {
+            for (size_t f = 0; f < kFilterCount; ++f)
+                sum[f] += costs.length[r[f]];
         }
     }
     for (size_t f = 0; f < kFilterCount; ++f)
