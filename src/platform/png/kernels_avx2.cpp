@@ -81,7 +81,10 @@ FASTPNG_ATTR void EncodeBytesAvx2(const uint8_t* data, size_t n, const FrameCode
     const V nibble = SET1(0x0F);
     const V ramp = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17,
                                     18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    BitSink sink{code, writer};
+    // A local writer stays in registers: stores through the caller's could
+    // alias it.
+    BitWriter out = writer;
+    BitSink sink{code, out};
     alignas(32) uint64_t codes[2][4], lengths[2][4];
 
     for (size_t pos = 0; pos < n; pos += kChunk) {
@@ -140,13 +143,14 @@ FASTPNG_ATTR void EncodeBytesAvx2(const uint8_t* data, size_t n, const FrameCode
             const unsigned length0 = static_cast<unsigned>(lengths[half][lane]);
             const unsigned length1 = static_cast<unsigned>(lengths[half][lane + 1]);
             if (length0 + length1 <= 56) {
-                writer.Put(code0 | code1 << length0, length0 + length1);
+                out.Put(code0 | code1 << length0, length0 + length1);
             } else {
-                writer.Put(code0, length0);
-                writer.Put(code1, length1);
+                out.Put(code0, length0);
+                out.Put(code1, length1);
             }
         }
     }
+    writer = out;
 }
 
 } // namespace
