@@ -382,9 +382,12 @@ uint64_t TallyBits(const SymbolTally& tally, const DynamicCode& code)
     return bits;
 }
 
-void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, BitWriter& writer,
+void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, BitWriter& to,
                 bool final)
 {
+    // A local writer stays in registers: stores through the caller's could
+    // alias it.
+    BitWriter writer = to;
     unsigned hlit = kLitLenSymbols, hdist = kDistSymbols;
     while (hlit > 257 && code.litlenLength[hlit - 1] == 0)
         --hlit;
@@ -417,6 +420,7 @@ void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, Bi
         writer.Put(bits, n);
     }
     writer.Put(code.litlenCode[kEndOfBlock], code.litlenLength[kEndOfBlock]);
+    to = writer;
 }
 
 } // namespace
