@@ -2,6 +2,7 @@
 // codec calls these; they exist so tests can see what only a user would.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/platform.h"
@@ -43,6 +44,9 @@ int NativeLiveStreamCount();
 std::string NativeStoragePath(IStorage* storage);
 // Reads from the files behind storage streams, as system calls.
 int NativeFileReadCallCount();
+// Written bytes a storage stream made from now on keeps in memory before
+// they go to its file; 0 restores the default.
+void NativeSetStreamHoldBytes(size_t bytes);
 // COM initialisations on the calling thread not yet undone.
 int NativeCoInitializeDepth();
 

@@ -20,5 +20,6 @@ void NativeFailNextCreateStream() { Counters().failNextCreateStream = true; }
 int NativeLiveStorageCount() { return Counters().liveStorages; }
 int NativeLiveStreamCount() { return Counters().liveStreams; }
 int NativeFileReadCallCount() { return Counters().fileReadCalls; }
+void NativeSetStreamHoldBytes(size_t bytes) { Counters().streamHoldBytes = bytes; }
 int NativeLiveGlobalBlockCount() { return Counters().liveBlocks; }
 int NativeBadGlobalFreeCount() { return Counters().badFrees; }

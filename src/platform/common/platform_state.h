@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 struct PlatformState {
     // Imaging
@@ -21,6 +22,7 @@ struct PlatformState {
     std::atomic<bool> failNextStorage{false};
     std::atomic<bool> failNextCreateStream{false};
     std::atomic<int> fileReadCalls{0};
+    std::atomic<size_t> streamHoldBytes{0};  // 0: the default
     // Global memory
     std::atomic<int> liveBlocks{0};
     std::atomic<int> badFrees{0};

@@ -4,13 +4,18 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "platform/common/com_object.h"
 #include "platform/common/platform_state.h"
 
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
+// Reads from the file fill the buffer this many bytes at a time.
+constexpr size_t kRefillBytes = 64 * 1024;
+// Written bytes the buffer holds at most before they go to the file: more
+// than the largest frame of 4K video.
+constexpr size_t kDefaultHoldBytes = 64 * 1024 * 1024;
 // File offsets are signed 64-bit.
 constexpr uint64_t kMaxPosition = std::numeric_limits<int64_t>::max();
 
@@ -19,8 +24,10 @@ constexpr uint64_t kMaxPosition = std::numeric_limits<int64_t>::max();
 class FileStream final : public StreamBase {
 public:
     explicit FileStream(std::shared_ptr<ScratchFile> file)
-        : file_(std::move(file)), buffer_(new uint8_t[kBufferSize])
+        : file_(std::move(file)), buffer_(kRefillBytes)
     {
+        const size_t hold = Counters().streamHoldBytes;
+        hold_ = std::max(hold != 0 ? hold : kDefaultHoldBytes, kRefillBytes);
         if (!file_->Size(&size_))
             size_ = 0;
         ++Counters().liveStreams;
@@ -46,23 +53,27 @@ public:
             *read = 0;
         if (buffer == nullptr && count != 0)
             return STG_E_INVALIDPOINTER;
-        HRESULT flushed = Flush();
-        if (FAILED(flushed))
-            return flushed;
         auto* out = static_cast<uint8_t*>(buffer);
         ULONG done = 0;
         while (done < count && position_ < size_) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, size_ - position_));
             if (position_ >= start_ && position_ < start_ + length_) {
                 size_t n = std::min<size_t>(want, static_cast<size_t>(start_ + length_ - position_));
-                std::memcpy(out + done, buffer_.get() + (position_ - start_), n);
+                std::memcpy(out + done, buffer_.data() + (position_ - start_), n);
                 done += static_cast<ULONG>(n);
                 position_ += n;
                 continue;
             }
+            // From the file, which must first have what the buffer holds.
+            HRESULT flushed = Flush();
+            if (FAILED(flushed)) {
+                if (read != nullptr)
+                    *read = done;
+                return flushed;
+            }
             // Large reads bypass the buffer; small ones refill it.
-            uint8_t* target = want >= kBufferSize ? out + done : buffer_.get();
-            size_t ask = want >= kBufferSize ? want : kBufferSize;
+            uint8_t* target = want >= kRefillBytes ? out + done : buffer_.data();
+            size_t ask = want >= kRefillBytes ? want : kRefillBytes;
             const int64_t got = file_->ReadAt(position_, target, ask);
             ++Counters().fileReadCalls;
             if (got < 0) {
@@ -72,7 +83,7 @@ public:
             }
             if (got == 0)
                 break;  // the file is shorter than we thought: stop at its end
-            if (target == buffer_.get()) {
+            if (target == buffer_.data()) {
                 start_ = position_;
                 length_ = static_cast<size_t>(got);
             } else {
@@ -97,25 +108,26 @@ public:
             return STG_E_MEDIUMFULL;
         const auto* in = static_cast<const uint8_t*>(buffer);
         if (dirty_ && position_ >= start_ && position_ <= start_ + length_ &&
-            position_ - start_ + count <= kBufferSize) {
+            position_ - start_ + count <= hold_ &&
+            Hold(static_cast<size_t>(position_ - start_) + count)) {
             // Extends or overwrites what is already buffered.
             size_t at = static_cast<size_t>(position_ - start_);
-            std::memcpy(buffer_.get() + at, in, count);
+            std::memcpy(buffer_.data() + at, in, count);
             length_ = std::max(length_, at + size_t{count});
         } else {
             HRESULT flushed = Flush();
             if (FAILED(flushed))
                 return flushed;
             length_ = 0;  // the clean copy may now be stale
-            if (count >= kBufferSize) {
-                HRESULT direct = WriteAt(position_, in, count);
-                if (FAILED(direct))
-                    return direct;
-            } else {
-                std::memcpy(buffer_.get(), in, count);
+            if (count <= hold_ && Hold(count)) {
+                std::memcpy(buffer_.data(), in, count);
                 start_ = position_;
                 length_ = count;
                 dirty_ = true;
+            } else {
+                HRESULT direct = WriteAt(position_, in, count);
+                if (FAILED(direct))
+                    return direct;
             }
         }
         position_ += count;
@@ -145,6 +157,20 @@ public:
     }
 
 private:
+    // Makes the buffer at least `bytes` long (at most hold_). False when
+    // memory runs out: the bytes then go to the file instead.
+    bool Hold(size_t bytes)
+    {
+        if (buffer_.size() >= bytes)
+            return true;
+        try {
+            buffer_.resize(std::min(std::max(bytes, 2 * buffer_.size()), hold_));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     HRESULT WriteAt(uint64_t at, const uint8_t* bytes, size_t count)
     {
         while (count != 0) {
@@ -163,7 +189,7 @@ private:
     {
         if (!dirty_)
             return S_OK;
-        HRESULT result = WriteAt(start_, buffer_.get(), length_);
+        HRESULT result = WriteAt(start_, buffer_.data(), length_);
         if (FAILED(result))
             return result;
         dirty_ = false;
@@ -172,7 +198,8 @@ private:
 
     ComRefCount<FileStream> refs_;
     std::shared_ptr<ScratchFile> file_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::vector<uint8_t> buffer_;
+    size_t hold_;
     uint64_t start_ = 0;
     size_t length_ = 0;
     bool dirty_ = false;

@@ -1,6 +1,8 @@
 // A stream whose bytes live in a file, behind one buffer so that small
 // reads and writes (the codec reads 100 bytes at a time) cost a memory copy
-// rather than a system call each.
+// rather than a system call each. Written bytes stay in the buffer, up to
+// a limit, until something must come from the file: a frame written and
+// read back, as compression does every frame, never touches it.
 #pragma once
 
 #include <memory>
