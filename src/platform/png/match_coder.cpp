@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #include "platform/png/scratch.h"
 
@@ -17,6 +18,8 @@ constexpr unsigned kHashBits = 13;
 constexpr size_t kWindow = 32768;
 constexpr size_t kMaxMatch = 258;
 constexpr unsigned kMaxCodeBits = 15;
+// Matches this long or longer are taken without looking one pixel further.
+constexpr size_t kLazyBelow = 32;
 // Matches this long or longer record only their last positions.
 constexpr size_t kRecordAll = 32;
 // What a block header takes, near enough for estimates.
@@ -316,40 +319,109 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
     const auto finder = finders.Take();
     finder->Reset(data, size, pixelBytes, rowBytes);
     parse.Reserve(size);
-    uint32_t* out = parse.items.get() + parse.count;
+    // Pictures repeat in whole pixels, so matches are looked for, and
+    // positions recorded, only where a pixel starts within its row (after
+    // the filter byte); a match found there grows backwards over the
+    // literals before it. For RGB that is a third of the probes.
+    static ScratchShelf<std::vector<uint8_t>> columns;
+    const auto columnLease = columns.Take();
+    std::vector<uint8_t>& pixelStart = *columnLease;
+    pixelStart.assign(rowBytes, 0);
+    for (size_t c = 1; c < rowBytes; c += pixelBytes)
+        pixelStart[c] = 1;
+    size_t column = 0;  // of p in its row
+    const auto advance = [&](size_t bytes) {
+        column += bytes;
+        while (column >= rowBytes)
+            column -= rowBytes;
+    };
+    uint32_t* const first = parse.items.get() + parse.count;
+    uint32_t* out = first;
     const uint8_t* const end = data + size;
     const uint8_t* p = data;
+    const uint8_t* literals = data;  // the first literal since the last match
+    // The match found at q, grown backwards as far as the literals go.
+    struct Found {
+        const uint8_t* start;
+        size_t length;
+        size_t distance;
+    };
+    const auto findAt = [&](const uint8_t* q) {
+        const Match m = finder->Find(q);
+        Found f{q, m.length, m.distance};
+        if (m.length == 0)
+            return f;
+        const size_t room = std::min(static_cast<size_t>(q - data) - m.distance,
+                                     static_cast<size_t>(q - literals));
+        size_t back = 0;
+        while (back < room && m.length + back < kMaxMatch &&
+               q[-1 - static_cast<ptrdiff_t>(back)] ==
+                   q[-1 - static_cast<ptrdiff_t>(back + m.distance)])
+            ++back;
+        f.start -= back;
+        f.length += back;
+        return f;
+    };
+    const auto pays = [&](const Found& f) {
+        return f.length != 0 && Pays(f.start, f.length, f.distance, literalBits);
+    };
     // Matches are looked for while 8 bytes remain; the last few go out as
     // literals.
     while (end - p >= 8) {
-        Match m = finder->Find(p);
-        if (m.length == 0 || !Pays(p, m.length, m.distance, literalBits)) {
+        if (pixelStart[column] == 0) {
             *out++ = *p++;
+            advance(1);
+            continue;
+        }
+        Found m = findAt(p);
+        if (!pays(m)) {
+            *out++ = *p++;
+            advance(1);
             continue;
         }
         // One step of lazy matching: a longer match at the next byte wins.
-        if (m.length < 32 && end - p >= 9) {
-            const Match next = finder->Find(p + 1);
-            if (next.length > m.length + 1 && Pays(p + 1, next.length, next.distance, literalBits)) {
-                *out++ = *p++;
-                m = next;
-            }
+        const uint8_t* next = p + 1;
+        if (m.length < kLazyBelow && end - next >= 8) {
+            const Found later = findAt(next);
+            if (later.length > m.length + 1 && pays(later))
+                m = later;
+        }
+        // Literals up to the match's start; those it grew over are taken back.
+        if (m.start >= p) {
+            const size_t ahead = static_cast<size_t>(m.start - p);
+            for (; p < m.start; ++p)
+                *out++ = *p;
+            advance(ahead);
+        } else {
+            const size_t back = static_cast<size_t>(p - m.start);
+            out -= back;
+            p = m.start;
+            column = (column + rowBytes - back % rowBytes) % rowBytes;
         }
         *out++ = static_cast<uint32_t>(m.length << 16 | m.distance);
-        // One more entry near the match's end keeps later repeats of what
-        // follows it findable without hashing every byte inside.
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.
         const uint8_t* const stop = p + m.length;
-        const uint8_t* q = m.length < kRecordAll ? p + 1 : stop - 4;
-        for (; q < stop && end - q >= 8; ++q)
-            finder->Insert(q);
+        if (m.length < kRecordAll) {
+            size_t c = column;
+            for (const uint8_t* q = p + 1; q < stop && end - q >= 8; ++q) {
+                if (++c == rowBytes)
+                    c = 0;
+                if (pixelStart[c] != 0)
+                    finder->Insert(q);
+            }
+        } else {
+            for (const uint8_t* q = stop - 4; q < stop && end - q >= 8; ++q)
+                finder->Insert(q);
+        }
+        advance(m.length);
         p = stop;
+        literals = p;
     }
     while (p < end)
         *out++ = *p++;
-    parse.count = static_cast<size_t>(out - parse.items.get());
+    parse.count += static_cast<size_t>(out - first);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // The writer's matching path, for content where repeats pay: smooth and
 // rendered frames, screens. Filtered bytes are parsed into literals and
-// matches with one hash probe per position plus the two distances that
+// matches with one hash probe per pixel start plus the two distances that
 // filtered images repeat most, one pixel and one row; the symbols are then
 // coded as one dynamic-Huffman block built from their own counts.
 #pragma once
