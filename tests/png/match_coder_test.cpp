@@ -63,6 +63,16 @@ const Piece kPieces[] = {
          return v;
      },
      4, 1201},
+    {"repeats that start anywhere in rows shorter than them",
+     [] {
+         // Matches found at pixel starts grow back over several rows.
+         std::vector<uint8_t> v = RandomBytes(37, 8);
+         std::mt19937 rng(9);
+         for (size_t i = 37; i < 30000; ++i)
+             v.push_back(rng() % 97 == 0 ? static_cast<uint8_t>(rng()) : v[i - 37]);
+         return v;
+     },
+     4, 5},
     {"rows wider than the window",
      [] {
          std::vector<uint8_t> v = RandomBytes(40000, 5);
