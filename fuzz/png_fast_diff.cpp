@@ -8,9 +8,11 @@
 // so that damage reaches the inflater and the row filters instead of
 // stopping at the CRC check.
 //
-// Own-shape inflater: the input's bytes, read as one band's deflate data,
-// must either be declined or inflate exactly as libdeflate inflates them,
-// into an output of exactly the claimed size (overruns hit the sanitizer).
+// Our inflater: the input's bytes, read as one band's deflate data, must
+// either be declined or inflate exactly as libdeflate inflates them, into
+// an output of exactly the claimed size (overruns hit the sanitizer); its
+// halves, inflated together as two bands, must each give what they give
+// alone.
 //
 // Writer: the input's bytes become a small image in each layout, coded by
 // every path; libspng and the fast reader must give the pixels back, and
@@ -118,18 +120,14 @@ void CheckReader(const std::vector<uint8_t>& png)
     }
 }
 
-void CheckOwnInflate(const uint8_t* data, size_t size)
+// One band alone, against libdeflate; true when our inflater took it.
+bool CheckOwnBand(const uint8_t* data, size_t size, bool last, uint8_t* out, size_t outSize)
 {
-    if (size < 3)
-        return;
-    const bool last = (data[0] & 1) != 0;
-    const size_t outSize = (size_t{data[1]} << 8 | data[2]) * 4;
-    std::unique_ptr<uint8_t[]> out(new uint8_t[outSize == 0 ? 1 : outSize]);
-    if (!pngcore::InflateOwnBand(data + 3, size - 3, last, out.get(), outSize))
-        return;
+    if (!pngcore::InflateOwnBand(data, size, last, out, outSize))
+        return false;
     // A band closed by an empty stored block is a whole stream once a
     // final empty block follows it.
-    std::vector<uint8_t> in(data + 3, data + size);
+    std::vector<uint8_t> in(data, data + size);
     if (!last) {
         in.push_back(0x03);
         in.push_back(0x00);
@@ -140,7 +138,32 @@ void CheckOwnInflate(const uint8_t* data, size_t size)
     DIFF_CHECK(libdeflate_deflate_decompress_ex(d, in.data(), in.size(), ref.data(), ref.size(), &inUsed,
                                                 &outUsed) == LIBDEFLATE_SUCCESS);
     DIFF_CHECK(inUsed == in.size() && outUsed == outSize);
-    DIFF_CHECK(outSize == 0 || std::memcmp(ref.data(), out.get(), outSize) == 0);
+    DIFF_CHECK(outSize == 0 || std::memcmp(ref.data(), out, outSize) == 0);
+    return true;
+}
+
+// The input's bytes as one band, and its two halves as two bands inflated
+// together, which must each come out as when inflated alone.
+void CheckOwnInflate(const uint8_t* data, size_t size)
+{
+    if (size < 3)
+        return;
+    const bool last = (data[0] & 1) != 0;
+    const size_t outSize = (size_t{data[1]} << 8 | data[2]) * 4;
+    std::unique_ptr<uint8_t[]> out(new uint8_t[outSize == 0 ? 1 : outSize]);
+    CheckOwnBand(data + 3, size - 3, last, out.get(), outSize);
+
+    const size_t half = 3 + (size - 3) / 2, sizeB = outSize / 3 + (data[0] >> 1);
+    const pngcore::OwnBand a{data + 3, half - 3, false, out.get(), outSize};
+    std::unique_ptr<uint8_t[]> outB(new uint8_t[sizeB == 0 ? 1 : sizeB]);
+    const pngcore::OwnBand b{data + half, size - half, last, outB.get(), sizeB};
+    bool ok[2];
+    pngcore::InflateOwnBands(a, b, ok);
+    std::vector<uint8_t> togetherA(out.get(), out.get() + outSize), togetherB(outB.get(), outB.get() + sizeB);
+    DIFF_CHECK(ok[0] == CheckOwnBand(a.in, a.inSize, a.last, out.get(), outSize));
+    DIFF_CHECK(!ok[0] || std::memcmp(togetherA.data(), out.get(), outSize) == 0);
+    DIFF_CHECK(ok[1] == CheckOwnBand(b.in, b.inSize, b.last, outB.get(), sizeB));
+    DIFF_CHECK(!ok[1] || std::memcmp(togetherB.data(), outB.get(), sizeB) == 0);
 }
 
 void CheckWriter(const uint8_t* data, size_t size)

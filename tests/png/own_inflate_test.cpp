@@ -89,37 +89,70 @@ TEST(OwnInflate, ReadsBandsAsWrittenAndDeclinesWhatDoesNotFit)
 {
     const std::vector<uint8_t> bytes = BandBytes(50000, 1);
     const std::vector<uint8_t> final = Deflate(bytes, true), closed = Deflate(bytes, false);
+    const std::vector<uint8_t> five = {1, 2, 3, 4, 5}, none;
     struct Case {
         const char* name;
         std::vector<uint8_t> in;
         bool last;
+        const std::vector<uint8_t>* expected;  // null when declined
         size_t outSize;
-        bool ok;
     };
-    std::vector<uint8_t> stored = {0x01, 0x05, 0x00, 0xFA, 0xFF, 1, 2, 3, 4, 5};
-    std::vector<uint8_t> fixed = {0x03, 0x00};  // fixed Huffman, end of block at once
     const Case cases[] = {
-        {"final band", final, true, bytes.size(), true},
-        {"band closed by an empty stored block", closed, false, bytes.size(), true},
-        {"final band read as a closed one", final, false, bytes.size(), false},
-        {"closed band read as the last", closed, true, bytes.size(), false},
-        {"one byte short", {final.begin(), final.end() - 1}, true, bytes.size(), false},
-        {"a byte too many", [&] { auto v = final; v.push_back(0); return v; }(), true, bytes.size(), false},
-        {"stored block lost its tail", {closed.begin(), closed.end() - 2}, false, bytes.size(), false},
-        {"output one byte smaller", final, true, bytes.size() - 1, false},
-        {"output one byte larger", final, true, bytes.size() + 1, false},
-        {"stored block", stored, true, 5, false},
-        {"fixed Huffman block", fixed, true, 0, false},
-        {"nothing", {}, true, 0, false},
+        {"final band", final, true, &bytes, bytes.size()},
+        {"band closed by an empty stored block", closed, false, &bytes, bytes.size()},
+        {"final band read as a closed one", final, false, nullptr, bytes.size()},
+        {"closed band read as the last", closed, true, nullptr, bytes.size()},
+        {"one byte short", {final.begin(), final.end() - 1}, true, nullptr, bytes.size()},
+        {"a byte too many", [&] { auto v = final; v.push_back(0); return v; }(), true, nullptr, bytes.size()},
+        {"stored block lost its tail", {closed.begin(), closed.end() - 2}, false, nullptr, bytes.size()},
+        {"output one byte smaller", final, true, nullptr, bytes.size() - 1},
+        {"output one byte larger", final, true, nullptr, bytes.size() + 1},
+        {"stored block", {0x01, 0x05, 0x00, 0xFA, 0xFF, 1, 2, 3, 4, 5}, true, &five, 5},
+        {"stored block with a bad check", {0x01, 0x05, 0x00, 0xFB, 0xFF, 1, 2, 3, 4, 5}, true, nullptr, 5},
+        {"stored block longer than its data", {0x01, 0x06, 0x00, 0xF9, 0xFF, 1, 2, 3, 4, 5}, true, nullptr, 6},
+        {"two stored blocks closing a band", {0x00, 0x02, 0x00, 0xFD, 0xFF, 1, 2, 0x00, 0x03, 0x00, 0xFC, 0xFF, 3, 4, 5},
+         false, &five, 5},
+        {"final block in a band before the last", {0x01, 0x05, 0x00, 0xFA, 0xFF, 1, 2, 3, 4, 5}, false, nullptr, 5},
+        {"empty fixed Huffman block", {0x03, 0x00}, true, &none, 0},
+        {"reserved block type", {0x07, 0x00}, true, nullptr, 0},
+        {"nothing", {}, true, nullptr, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Guarded out(c.outSize);
-        EXPECT_EQ(InflateOwnBand(c.in.data(), c.in.size(), c.last, out.data(), c.outSize), c.ok);
+        EXPECT_EQ(InflateOwnBand(c.in.data(), c.in.size(), c.last, out.data(), c.outSize), c.expected != nullptr);
         EXPECT_TRUE(out.GuardsIntact());
-        if (c.ok) {
-            EXPECT_EQ(std::memcmp(out.data(), bytes.data(), bytes.size()), 0);
+        if (c.expected != nullptr) {
+            EXPECT_EQ(std::memcmp(out.data(), c.expected->data(), c.expected->size()), 0);
         }
+    }
+}
+
+TEST(OwnInflate, TwoBandsTogetherReadAsEachAlone)
+{
+    const std::vector<uint8_t> a = BandBytes(40000, 11), b = BandBytes(23000, 12);
+    const std::vector<uint8_t> inA = Deflate(a, false), inB = Deflate(b, true);
+    std::vector<uint8_t> damaged = inB;
+    damaged[damaged.size() / 2] ^= 0x10;
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>& second;
+        bool last;
+    };
+    const Case cases[] = {{"both good", inB, true}, {"second damaged", damaged, true}, {"second declined", inB, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Guarded outA(a.size()), outB(b.size()), aloneB(b.size());
+        bool ok[2];
+        InflateOwnBands({inA.data(), inA.size(), false, outA.data(), a.size()},
+                        {c.second.data(), c.second.size(), c.last, outB.data(), b.size()}, ok);
+        EXPECT_TRUE(ok[0]);
+        EXPECT_EQ(std::memcmp(outA.data(), a.data(), a.size()), 0);
+        EXPECT_EQ(ok[1], InflateOwnBand(c.second.data(), c.second.size(), c.last, aloneB.data(), b.size()));
+        if (ok[1]) {
+            EXPECT_EQ(std::memcmp(outB.data(), aloneB.data(), b.size()), 0);
+        }
+        EXPECT_TRUE(outA.GuardsIntact() && outB.GuardsIntact());
     }
 }
 

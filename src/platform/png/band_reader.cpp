@@ -2,6 +2,7 @@
 // fits the file: one IDAT per band, the first band right after the zlib
 // header, the last ending at the Adler-32, each band inflating on its own
 // to exactly its rows. Anything else sends the frame to the serial path.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -17,23 +18,14 @@ namespace pngcore {
 
 namespace {
 
-// Inflates one band's data to exactly `expected` bytes. A band before the
-// last ends on a byte boundary without a final block, so a final empty
-// block (fixed Huffman, end of block at once) is put after a copy of it.
-// Inflating all of that to its very end proves the band's own blocks ended
-// exactly at its last byte: no other parse of those 16 bits ends a stream.
-//
-// Our own match-free writer's shape is tried first; what that reader
-// declines may still be valid. A frame's bands share one coder, so after one band is
-// declined the others go straight to libdeflate.
-bool InflateBand(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected,
-                 std::atomic<bool>& notOwn)
+// Inflates with libdeflate a band our inflater did not take, to exactly
+// `expected` bytes. A band before the last ends on a byte boundary without
+// a final block, so a final empty block (fixed Huffman, end of block at
+// once) is put after a copy of it. Inflating all of that to its very end
+// proves the band's own blocks ended exactly at its last byte: no other
+// parse of those 16 bits ends a stream.
+bool InflateWithLibdeflate(const uint8_t* data, size_t size, bool last, uint8_t* to, size_t expected)
 {
-    if (!notOwn.load(std::memory_order_relaxed) && LiteralsAndRuns(data, size)) {
-        if (InflateOwnBand(data, size, last, to, expected))
-            return true;
-        notOwn.store(true, std::memory_order_relaxed);
-    }
     const auto decompressor = Decompressors().Take();
     libdeflate_decompressor* d = decompressor->state.get();
     if (d == nullptr)
@@ -78,27 +70,49 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
     std::vector<uint32_t> adler(count);
     // Bands whose first row looks above it wait for the band before.
     std::unique_ptr<std::atomic<bool>[]> waiting(new std::atomic<bool>[count]);
-    std::atomic<bool> failed{false}, notOwn{false};
-    RunTasks(workers, count, [&](size_t b) {
-        const Band& band = bands[b];
-        const bool last = b + 1 == count;
-        uint8_t* to = raw + size_t{band.firstRow} * rowStep;
-        const size_t bytes = size_t{band.rows} * rowStep;
-        const size_t size = idat[b].second - band.offset - (last ? 4 : 0);
-        bool ok;
-        try {
-            ok = InflateBand(idat[b].first + band.offset, size, last, to, bytes, notOwn);
-        } catch (const std::bad_alloc&) {
-            ok = false;
+    std::atomic<bool> failed{false};
+    // Bands go in pairs, inflated together, unless that leaves threads idle.
+    const size_t threads = workers != nullptr ? workers->Threads() : 1;
+    const size_t perTask = threads <= 1 || count >= 4 * threads ? 2 : 1;
+    RunTasks(workers, (count + perTask - 1) / perTask, [&](size_t task) {
+        const size_t first = task * perTask, end = std::min(first + perTask, count);
+        OwnBand jobs[2] = {};
+        bool ok[2] = {};
+        for (size_t b = first; b < end; ++b) {
+            const Band& band = bands[b];
+            const bool last = b + 1 == count;
+            jobs[b - first] = {idat[b].first + band.offset, idat[b].second - band.offset - (last ? 4 : 0),
+                               last, raw + size_t{band.firstRow} * rowStep, size_t{band.rows} * rowStep};
         }
-        if (ok)
-            adler[b] = libdeflate_adler32(1, to, bytes);
-        const bool wait = b != 0 && to[0] > 1;
-        waiting[b].store(wait, std::memory_order_relaxed);
-        if (ok && !wait)
-            ok = UnfilterRows(image, to, band.firstRow, band.rows, zeros.get(), out);
-        if (!ok)
-            failed.store(true, std::memory_order_relaxed);
+        // Our inflater takes the match-free bands, libdeflate the others:
+        // on long copies it is the faster one.
+        const bool own[2] = {LiteralsAndRuns(jobs[0].in, jobs[0].inSize),
+                             LiteralsAndRuns(jobs[1].in, jobs[1].inSize)};
+        if (end - first == 2 && own[0] && own[1]) {
+            InflateOwnBands(jobs[0], jobs[1], ok);
+        } else {
+            for (size_t i = 0; i < end - first; ++i) {
+                const OwnBand& job = jobs[i];
+                ok[i] = own[i] && InflateOwnBand(job.in, job.inSize, job.last, job.out, job.outSize);
+            }
+        }
+        for (size_t b = first; b < end; ++b) {
+            const OwnBand& job = jobs[b - first];
+            bool good = ok[b - first];
+            try {
+                good = good || InflateWithLibdeflate(job.in, job.inSize, job.last, job.out, job.outSize);
+            } catch (const std::bad_alloc&) {
+                good = false;
+            }
+            if (good)
+                adler[b] = libdeflate_adler32(1, job.out, job.outSize);
+            const bool wait = b != 0 && job.out[0] > 1;
+            waiting[b].store(wait, std::memory_order_relaxed);
+            if (good && !wait)
+                good = UnfilterRows(image, job.out, bands[b].firstRow, bands[b].rows, zeros.get(), out);
+            if (!good)
+                failed.store(true, std::memory_order_relaxed);
+        }
     });
     if (failed.load(std::memory_order_relaxed))
         return false;

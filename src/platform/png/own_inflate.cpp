@@ -1,9 +1,12 @@
-// Table-driven: a 12-bit lookup gives one literal, or two when both codes
-// fit in its bits, or a length symbol; the rare longer codes are decoded
-// canonically bit by bit. Every value read is checked before it is used.
+// Table-driven: a 12-bit lookup gives up to three literals when their codes
+// fit in its bits, or a length symbol; longer codes go through subtables,
+// and codes an incomplete code lacks are found bit by bit. Every value read
+// is checked before it is used. Two bands can be inflated together, their
+// symbols taken in turn, so that each one's lookups overlap the other's.
 #include "platform/png/own_inflate.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <iterator>
@@ -21,15 +24,16 @@ constexpr unsigned kLitLenCodes = 288;  // but the fixed code gives them codes
 constexpr unsigned kMaxDist = 30;
 
 // Table entries: bits to drop (0..15) | kind << 4 | value << 8. Kinds 1
-// to 3 are that many literals, in the value's bytes; a symbol's value is
-// the literal/length symbol less 256 (or the symbol, in other tables); a
-// subtable's, where it starts. Entries with nothing to drop send the
-// decoder to the bit-by-bit path, which also finds the codes that do not
-// exist in an incomplete code.
-enum : uint32_t { kOne = 1, kTwo = 2, kThree = 3, kSymbol = 4, kSub = 5 };
+// to 3 are that many literals, in the value's bytes. A length's value is
+// its base | extra bits << 9, a distance's its base | extra bits << 15, so
+// that a match needs no further tables; other symbols keep their number
+// (less 256 for literal/length symbols); a subtable's value is where it
+// starts. Entries with nothing to drop send the decoder to the bit-by-bit
+// path, which also finds the codes that do not exist in an incomplete code.
+enum : uint32_t { kOne = 1, kTwo = 2, kThree = 3, kSymbol = 4, kSub = 5, kLength = 6, kDistance = 7 };
 // Codes longer than the literal lookup continue in 8-entry subtables
 // indexed by their last three bits.
-constexpr unsigned kSubBits = kMaxBits - 12;
+constexpr unsigned kSubBits = kMaxBits - kLitTableBits;
 
 constexpr uint32_t Entry(uint32_t bits, uint32_t kind, uint32_t value)
 {
@@ -48,6 +52,23 @@ constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     
                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 
 inline unsigned DistExtra(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
+
+enum class Alphabet { kCodeLengths, kLiterals, kDistances };
+
+// The entry for symbol `s` of a code `bits` long.
+uint32_t SymbolEntry(uint32_t bits, unsigned s, Alphabet alphabet)
+{
+    if (alphabet == Alphabet::kLiterals) {
+        if (s < 256)
+            return Entry(bits, kOne, s);
+        if (s > 256 && s < kMaxLitLen)
+            return Entry(bits, kLength, kLengthBase[s - 257] | uint32_t{kLengthExtra[s - 257]} << 9);
+        return Entry(bits, kSymbol, s - 256);  // the end of block, or 286 and 287
+    }
+    if (alphabet == Alphabet::kDistances && s < kMaxDist)
+        return Entry(bits, kDistance, kDistBase[s] | DistExtra(s) << 15);
+    return Entry(bits, kSymbol, s);
+}
 
 struct BitReader {
     const uint8_t* begin;
@@ -177,7 +198,7 @@ void FirstCodes(const uint8_t* lengths, unsigned n, uint32_t next[kMaxBits + 1])
 
 // Fills `table` (1 << bits entries) with the codes of at most `bits`
 // bits; longer codes and holes are left as zero entries.
-void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* table, bool literals)
+void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* table, Alphabet alphabet)
 {
     std::fill_n(table, size_t{1} << bits, 0);
     uint32_t next[kMaxBits + 1];
@@ -189,8 +210,7 @@ void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* tabl
         const uint32_t reversed = Reverse(next[len]++, len);
         if (len > bits)
             continue;
-        const uint32_t entry = literals && s < 256 ? Entry(len, kOne, s)
-                                                   : Entry(len, kSymbol, literals ? s - 256 : s);
+        const uint32_t entry = SymbolEntry(len, s, alphabet);
         for (uint32_t i = reversed; i < (uint32_t{1} << bits); i += uint32_t{1} << len)
             table[i] = entry;
     }
@@ -225,7 +245,7 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
             used += 1u << kSubBits;
         }
         uint32_t* sub = t.sub + Value(head);
-        const uint32_t entry = s < 256 ? Entry(len, kOne, s) : Entry(len, kSymbol, s - 256);
+        const uint32_t entry = SymbolEntry(len, s, Alphabet::kLiterals);
         for (uint32_t i = reversed >> kLitTableBits; i < (1u << kSubBits); i += 1u << (len - kLitTableBits))
             sub[i] = entry;
     }
@@ -273,7 +293,7 @@ bool ReadCodes(BitReader& in, Tables& t)
     if (!Prepare(clLengths, 19, false, clCanon))
         return false;
     uint32_t clTable[1u << 7];
-    FillTable(clLengths, 19, 7, clTable, false);
+    FillTable(clLengths, 19, 7, clTable, Alphabet::kCodeLengths);
 
     uint8_t lengths[kMaxLitLen + kMaxDist] = {};
     const unsigned total = hlit + hdist;
@@ -308,12 +328,23 @@ bool ReadCodes(BitReader& in, Tables& t)
     const uint8_t* dist = lengths + hlit;
     if (!Prepare(lengths, hlit, false, t.litCanon) || !Prepare(dist, hdist, true, t.distCanon))
         return false;
-    FillTable(lengths, hlit, kLitTableBits, t.lit, true);
-    FillTable(dist, hdist, kDistTableBits, t.dist, false);
+    FillTable(lengths, hlit, kLitTableBits, t.lit, Alphabet::kLiterals);
+    FillTable(dist, hdist, kDistTableBits, t.dist, Alphabet::kDistances);
     AddRuns(t);
     FillSubtables(lengths, hlit, t);
     return true;
 }
+
+// i % d for d and i below 16, so that a short period is laid out
+// without divisions.
+constexpr auto kPeriodIndex = [] {
+    std::array<std::array<uint8_t, 16>, 16> t{};
+    for (size_t d = 1; d < 16; ++d) {
+        for (size_t i = 0; i < 16; ++i)
+            t[d][i] = static_cast<uint8_t>(i % d);
+    }
+    return t;
+}();
 
 // Copies a match whose source lies inside what was written. With room
 // to spare it moves whole words: the last may run up to 15 bytes past the
@@ -327,20 +358,16 @@ inline void Copy(uint8_t* to, size_t distance, size_t length, const uint8_t* end
     } else if (distance >= 16) {
         for (size_t i = 0; i < length; i += 16)
             std::memcpy(to + i, from + i, 16);
-    } else if (distance >= 8) {
-        for (size_t i = 0; i < length; i += 8)
-            std::memcpy(to + i, from + i, 8);
-    } else if (distance == 1) {
-        std::memset(to, *from, length);
     } else {
-        // A short period (a pixel): one word holding whole periods, stored
-        // again and again with no loads, which would wait on the stores.
-        uint8_t pattern[8];
-        for (size_t i = 0; i < 8; ++i)
-            pattern[i] = from[i % distance];
-        const size_t step = distance * (8 / distance);
+        // A short period (a pixel): one vector holding whole periods,
+        // stored again and again with no loads, which would wait on the
+        // stores.
+        uint8_t pattern[16];
+        for (size_t i = 0; i < 16; ++i)
+            pattern[i] = from[kPeriodIndex[distance][i]];
+        const size_t step = distance * (16 / distance);
         for (size_t i = 0; i < length; i += step)
-            std::memcpy(to + i, pattern, 8);
+            std::memcpy(to + i, pattern, 16);
     }
 }
 
@@ -358,115 +385,66 @@ inline bool PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
     return true;
 }
 
-// Symbols up to end of block. False for a bad code, a distance before the
-// output, or output past `end`.
-bool ReadSymbols(BitReader& reader, const Tables& t, uint8_t* out, uint8_t*& at, uint8_t* end)
+enum class Step { kMore, kBlockEnd, kBad };
+
+// Decodes one lookup's worth of symbols: up to three lookups of literals,
+// or one match, or the end of block. Fails for a bad code, a distance
+// before `out`, or output past `end`.
+[[gnu::always_inline]] inline Step DecodeStep(BitReader& in, const Tables& t, const uint8_t* out,
+                                              uint8_t*& p, uint8_t* end)
 {
     static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
-    // A local reader: stores through byte pointers could alias a member.
-    BitReader in = reader;
-    uint8_t* p = at;
     constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
-    while (true) {
-        in.Refill();
-        uint32_t e = t.lit[in.buf & kLitMask];
-        // Literals in runs: three lookups of at most 12 bits fit one refill,
-        // and write at most 9 bytes and a spare.
-        if (end - p >= 16 && PutLiterals(e, p, in)) {
-            if (PutLiterals(t.lit[in.buf & kLitMask], p, in))
-                PutLiterals(t.lit[in.buf & kLitMask], p, in);
-            continue;
-        }
-        if (Kind(e) == kSub)
-            e = t.sub[Value(e) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
-        unsigned sym;
-        if (Bits(e) == 0) {
-            const int s = DecodeSlowly(in, t.litCanon);
-            if (s < 0)
-                return false;
-            sym = static_cast<unsigned>(s);
-        } else if (Kind(e) <= kThree) {
-            // Near the end: the literals one by one, each checked.
-            const unsigned count = Kind(e);
-            if (static_cast<size_t>(end - p) < count)
-                return false;
-            for (unsigned i = 0; i < count; ++i)
-                p[i] = static_cast<uint8_t>(Value(e) >> (8 * i));
-            p += count;
-            in.Drop(Bits(e));
-            continue;
-        } else {
-            in.Drop(Bits(e));
-            sym = 256 + Value(e);
-        }
-        if (sym < 256) {
-            if (p == end)
-                return false;
-            *p++ = static_cast<uint8_t>(sym);
-            continue;
-        }
-        if (sym == 256)
-            break;
-        // At least 56 - 15 bits remain: enough for the length's extra bits
-        // and the whole distance.
-        const unsigned li = sym - 257;
-        if (li >= 29)
-            return false;
-        const size_t length = kLengthBase[li] + in.Take(kLengthExtra[li]);
-        e = t.dist[in.buf & ((1u << kDistTableBits) - 1)];
-        unsigned dsym;
-        if (Bits(e) == 0) {
-            const int s = DecodeSlowly(in, t.distCanon);
-            if (s < 0)
-                return false;
-            dsym = static_cast<unsigned>(s);
-        } else {
-            in.Drop(Bits(e));
-            dsym = Value(e);
-        }
-        if (dsym >= kMaxDist)
-            return false;
-        const size_t distance = kDistBase[dsym] + in.Take(DistExtra(dsym));
-        if (distance > static_cast<size_t>(p - out) || length > static_cast<size_t>(end - p))
-            return false;
-        Copy(p, distance, length, end);
-        p += length;
+    in.Refill();
+    uint32_t e = t.lit[in.buf & kLitMask];
+    // Literals in runs: three lookups of at most 12 bits fit one refill,
+    // and write at most 9 bytes and a spare.
+    if (end - p >= 16 && PutLiterals(e, p, in)) {
+        if (PutLiterals(t.lit[in.buf & kLitMask], p, in))
+            PutLiterals(t.lit[in.buf & kLitMask], p, in);
+        return Step::kMore;
     }
-    at = p;
-    reader = in;
-    return !in.Overrun();
+    if (Kind(e) == kSub)
+        e = t.sub[Value(e) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
+    if (Bits(e) == 0) {
+        const int s = DecodeSlowly(in, t.litCanon);
+        if (s < 0)
+            return Step::kBad;
+        e = SymbolEntry(0, static_cast<unsigned>(s), Alphabet::kLiterals);
+    }
+    in.Drop(Bits(e));
+    if (Kind(e) <= kThree) {
+        // Near the end: the literals one by one, each checked.
+        const unsigned count = Kind(e);
+        if (static_cast<size_t>(end - p) < count)
+            return Step::kBad;
+        for (unsigned i = 0; i < count; ++i)
+            p[i] = static_cast<uint8_t>(Value(e) >> (8 * i));
+        p += count;
+        return Step::kMore;
+    }
+    if (Kind(e) != kLength)
+        return Value(e) == 0 ? Step::kBlockEnd : Step::kBad;
+    // At least 56 - 15 bits remain: enough for the length's extra bits
+    // and the whole distance.
+    const size_t length = (Value(e) & 0x1FF) + in.Take(Value(e) >> 9);
+    e = t.dist[in.buf & ((1u << kDistTableBits) - 1)];
+    if (Bits(e) == 0) {
+        const int s = DecodeSlowly(in, t.distCanon);
+        if (s < 0)
+            return Step::kBad;
+        e = SymbolEntry(0, static_cast<unsigned>(s), Alphabet::kDistances);
+    }
+    in.Drop(Bits(e));
+    if (Kind(e) != kDistance)
+        return Step::kBad;
+    const size_t distance = (Value(e) & 0x7FFF) + in.Take(Value(e) >> 15);
+    if (distance > static_cast<size_t>(p - out) || length > static_cast<size_t>(end - p))
+        return Step::kBad;
+    Copy(p, distance, length, end);
+    p += length;
+    return Step::kMore;
 }
-
-} // namespace
-
-bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize)
-{
-    BitReader bits{in, in, in + inSize};
-    bits.Refill();
-    if (bits.Take(1) != (last ? 1u : 0u) || bits.Take(2) != 2)
-        return false;
-    thread_local Tables tables;
-    if (!ReadCodes(bits, tables))
-        return false;
-    uint8_t* at = out;
-    if (!ReadSymbols(bits, tables, out, at, out + outSize) || at != out + outSize)
-        return false;
-    if (last)
-        return bits.BitsLeft() < 8;  // padding to the byte
-    // The empty stored block: not final, stored, aligned, LEN 0, NLEN ~0.
-    bits.Refill();
-    if (bits.Take(3) != 0)
-        return false;
-    bits.Drop(bits.count & 7);
-    bits.Refill();
-    return bits.Take(16) == 0 && bits.Take(16) == 0xFFFF && !bits.Overrun() && bits.BitsLeft() == 0;
-}
-
-} // namespace pngcore
-
-namespace pngcore {
-
-namespace {
 
 // The fixed code's tables, built once.
 const Tables& FixedTables()
@@ -481,8 +459,8 @@ const Tables& FixedTables()
         std::fill_n(lengths + kLitLenCodes, 32, 5);
         Prepare(lengths, kLitLenCodes, false, t->litCanon);
         Prepare(lengths + kLitLenCodes, 32, false, t->distCanon);
-        FillTable(lengths, kLitLenCodes, kLitTableBits, t->lit, true);
-        FillTable(lengths + kLitLenCodes, 32, kDistTableBits, t->dist, false);
+        FillTable(lengths, kLitLenCodes, kLitTableBits, t->lit, Alphabet::kLiterals);
+        FillTable(lengths + kLitLenCodes, 32, kDistTableBits, t->dist, Alphabet::kDistances);
         AddRuns(*t);
         FillSubtables(lengths, kLitLenCodes, *t);
         return t;
@@ -490,42 +468,169 @@ const Tables& FixedTables()
     return *fixed;
 }
 
+// One band on its way: the blocks are read one after another, and the
+// symbols of a Huffman block may be taken a few at a time.
+struct Inflation {
+    enum State { kBlockStart, kSymbols, kDone, kFailed };
+
+    BitReader in;
+    uint8_t* out;
+    uint8_t* p;
+    uint8_t* end;
+    bool last;       // ends with a final block; else no final block, and input ends with a block
+    Tables* dynamic; // where this band's dynamic codes go
+    const Tables* t = nullptr;
+    State state = kBlockStart;
+    bool finalBlock = false;
+    size_t blockBit = 0;
+
+    Inflation(const uint8_t* data, size_t size, bool lastBand, uint8_t* to, size_t outSize, Tables* tables)
+        : in{data, data, data + size}, out(to), p(to), end(to + outSize), last(lastBand), dynamic(tables)
+    {
+    }
+
+    // After a block: the band ends with its final block (then less than a
+    // byte of padding), or, before the last band, exactly at the input's end.
+    void BlockDone()
+    {
+        if (in.Overrun()) {
+            state = kFailed;
+        } else if (finalBlock) {
+            state = p == end && in.BitsLeft() < 8 ? kDone : kFailed;
+        } else if (!last && in.BitsLeft() == 0) {
+            state = p == end ? kDone : kFailed;
+        } else {
+            state = kBlockStart;
+        }
+    }
+
+    // Reads block headers and stored blocks until a Huffman block's symbols
+    // are next, or the band is done or has failed.
+    void Advance()
+    {
+        while (state == kBlockStart) {
+            in.Refill();
+            blockBit = in.Position();
+            finalBlock = in.Take(1) != 0;
+            const uint32_t type = in.Take(2);
+            if (in.Overrun() || (finalBlock && !last)) {
+                state = kFailed;
+            } else if (type == 0) {
+                in.Drop(in.count & 7);
+                in.Refill();
+                const uint32_t length = in.Take(16), check = in.Take(16);
+                const size_t from = in.Position() / 8;
+                const size_t inSize = static_cast<size_t>(in.end - in.begin);
+                if (in.Overrun() || length != (~check & 0xFFFF) || length > inSize - from ||
+                    length > static_cast<size_t>(end - p)) {
+                    state = kFailed;
+                    return;
+                }
+                std::memcpy(p, in.begin + from, length);
+                p += length;
+                in.Seek(from + length);
+                BlockDone();
+            } else if (type == 1) {
+                t = &FixedTables();
+                state = kSymbols;
+            } else if (type == 2 && ReadCodes(in, *dynamic)) {
+                t = dynamic;
+                state = kSymbols;
+            } else {
+                state = kFailed;
+            }
+        }
+    }
+
+    void Ended(Step step)
+    {
+        if (step == Step::kBad)
+            state = kFailed;
+        else
+            BlockDone();
+    }
+};
+
+// The rest of one band's block.
+void ReadSymbols(Inflation& band)
+{
+    // Locals: stores through byte pointers could alias members.
+    BitReader in = band.in;
+    uint8_t* p = band.p;
+    Step step;
+    do
+        step = DecodeStep(in, *band.t, band.out, p, band.end);
+    while (step == Step::kMore);
+    band.in = in;
+    band.p = p;
+    band.Ended(step);
+}
+
+// Two bands' blocks in turn, until either block ends.
+void ReadSymbols(Inflation& a, Inflation& b)
+{
+    BitReader inA = a.in, inB = b.in;
+    uint8_t *pA = a.p, *pB = b.p;
+    const Tables &tA = *a.t, &tB = *b.t;
+    Step stepA, stepB = Step::kMore;
+    do {
+        stepA = DecodeStep(inA, tA, a.out, pA, a.end);
+        if (stepA != Step::kMore)
+            break;
+        stepB = DecodeStep(inB, tB, b.out, pB, b.end);
+    } while (stepB == Step::kMore);
+    a.in = inA;
+    a.p = pA;
+    b.in = inB;
+    b.p = pB;
+    if (stepA != Step::kMore)
+        a.Ended(stepA);
+    if (stepB != Step::kMore)
+        b.Ended(stepB);
+}
+
+void Finish(Inflation& band)
+{
+    for (band.Advance(); band.state == Inflation::kSymbols; band.Advance())
+        ReadSymbols(band);
+}
+
+thread_local Tables dynamicTables[2];
+
 } // namespace
+
+bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize)
+{
+    Inflation band(in, inSize, last, out, outSize, &dynamicTables[0]);
+    Finish(band);
+    return band.state == Inflation::kDone;
+}
+
+void InflateOwnBands(const OwnBand& a, const OwnBand& b, bool ok[2])
+{
+    Inflation first(a.in, a.inSize, a.last, a.out, a.outSize, &dynamicTables[0]);
+    Inflation second(b.in, b.inSize, b.last, b.out, b.outSize, &dynamicTables[1]);
+    first.Advance();
+    second.Advance();
+    while (first.state == Inflation::kSymbols && second.state == Inflation::kSymbols) {
+        ReadSymbols(first, second);
+        first.Advance();
+        second.Advance();
+    }
+    Finish(first);
+    Finish(second);
+    ok[0] = first.state == Inflation::kDone;
+    ok[1] = second.state == Inflation::kDone;
+}
 
 bool InflateStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize,
                    StreamEnd& streamEnd)
 {
-    BitReader bits{in, in, in + inSize};
-    thread_local Tables dynamic;
-    uint8_t* at = out;
-    uint8_t* const end = out + outSize;
-    while (true) {
-        bits.Refill();
-        const size_t start = bits.Position();
-        const uint32_t final = bits.Take(1), type = bits.Take(2);
-        if (type == 0) {
-            bits.Drop(bits.count & 7);
-            bits.Refill();
-            const uint32_t length = bits.Take(16), check = bits.Take(16);
-            const size_t from = bits.Position() / 8;
-            if (bits.Overrun() || length != (~check & 0xFFFF) || length > inSize - from ||
-                length > static_cast<size_t>(end - at))
-                return false;
-            std::memcpy(at, in + from, length);
-            at += length;
-            bits.Seek(from + length);
-        } else if (type == 1) {
-            if (!ReadSymbols(bits, FixedTables(), out, at, end))
-                return false;
-        } else if (type != 2 || !ReadCodes(bits, dynamic) || !ReadSymbols(bits, dynamic, out, at, end)) {
-            return false;
-        }
-        if (final) {
-            streamEnd.finalBlockBit = start;
-            streamEnd.endBit = bits.Position();
-            return at == end && !bits.Overrun();
-        }
-    }
+    Inflation stream(in, inSize, true, out, outSize, &dynamicTables[0]);
+    Finish(stream);
+    streamEnd.finalBlockBit = stream.blockBit;
+    streamEnd.endBit = stream.in.Position();
+    return stream.state == Inflation::kDone;
 }
 
 } // namespace pngcore
