@@ -122,7 +122,7 @@ TEST(OwnInflate, ReadsBandsAsWrittenAndDeclinesWhatDoesNotFit)
         Guarded out(c.outSize);
         EXPECT_EQ(InflateOwnBand(c.in.data(), c.in.size(), c.last, out.data(), c.outSize), c.expected != nullptr);
         EXPECT_TRUE(out.GuardsIntact());
-        if (c.expected != nullptr) {
+        if (c.expected != nullptr && !c.expected->empty()) {
             EXPECT_EQ(std::memcmp(out.data(), c.expected->data(), c.expected->size()), 0);
         }
     }

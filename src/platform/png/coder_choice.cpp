@@ -38,6 +38,16 @@ constexpr double kQuickGain = 0.04;
 // Our finder codes about twice as fast as libdeflate at its level.
 constexpr double kLibdeflateGain = 0.04;
 constexpr double kMatchGain = 0.01;
+// Up discounts, in percent. Photographs that our finder codes take a
+// larger one than screens, whose repeats run along the rows: on smooth
+// photographs 20% gave slightly fewer bytes than 10% and frames a quarter
+// quicker to read, while screens grew by 1.5%.
+constexpr unsigned kMatchingPhotoDiscount = 20;
+constexpr unsigned kMatchingDiscount = 10;
+constexpr unsigned kLibdeflateDiscount = 25;
+// Sampled bytes our finder codes in more bits than this, on average, are
+// photographic rather than screen-like.
+constexpr double kPhotoBitsPerByte = 1.0;
 
 struct CountSink {
     SymbolCounts& counts;
@@ -121,8 +131,13 @@ uint64_t DeflatedBits(const uint8_t* data, size_t size)
     return got != 0 ? uint64_t{got} * 8 : UINT64_MAX;
 }
 
-Coder Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* lengths,
-             const uint8_t* literalBits)
+struct Decision {
+    Coder coder;
+    unsigned upDiscountPercent;
+};
+
+Decision Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* lengths,
+                const uint8_t* literalBits)
 {
     const auto group = [&](size_t g) { return sample.bytes.data() + g * sample.groupBytes; };
     uint64_t freeBits = UINT64_MAX;
@@ -134,7 +149,7 @@ Coder Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* leng
                 quickBits += DeflatedBits<kQuickLevel>(group(g), sample.groupBytes);
             const double quickFree = static_cast<double>(EstimatedBits(sample.quickCounts, *lengths));
             if (static_cast<double>(quickBits) >= (1 - kQuickGain) * quickFree)
-                return Coder::MatchFree;
+                return {Coder::MatchFree, 0};
         }
     }
     // Every other group, each on its own as bands are coded; scaled to the
@@ -154,8 +169,11 @@ Coder Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* leng
     const double matchBits = static_cast<double>(CodedBits(parse)) * scale;
     const double free = static_cast<double>(freeBits);
     if (static_cast<double>(deflateBits) * scale < (1 - kLibdeflateGain) * std::min(matchBits, free))
-        return Coder::Libdeflate;
-    return matchBits < (1 - kMatchGain) * free ? Coder::Matching : Coder::MatchFree;
+        return {Coder::Libdeflate, kLibdeflateDiscount};
+    if (matchBits >= (1 - kMatchGain) * free)
+        return {Coder::MatchFree, 0};
+    const bool photo = matchBits >= kPhotoBitsPerByte * static_cast<double>(sample.bytes.size());
+    return {Coder::Matching, photo ? kMatchingPhotoDiscount : kMatchingDiscount};
 }
 
 } // namespace
@@ -167,8 +185,10 @@ void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, s
     Sample sample;
     TakeSample(source, k, n, bpp, choice.guess, sample);
     choice.shaped = BuildFrameCode(sample.counts, choice.code, choice.lengths);
-    choice.coder = Decide(sample, n, bpp, choice.shaped ? &choice.lengths : nullptr,
-                          choice.LiteralBits());
+    const Decision decision = Decide(sample, n, bpp, choice.shaped ? &choice.lengths : nullptr,
+                                     choice.LiteralBits());
+    choice.coder = decision.coder;
+    choice.upDiscountPercent = decision.upDiscountPercent;
 }
 
 Coder CoderFor(const PngSource& source)

@@ -20,23 +20,15 @@ enum class Coder { MatchFree, Matching, Libdeflate };
 // rendered content within a few percent of zlib's default level.
 constexpr int kLibdeflateLevel = 5;
 
-// How much cheaper than its estimate Up is judged, in percent, when the
-// coder picks filters for its bands: coders that find matches keep more
-// of them when neighbouring rows share a filter.
-constexpr unsigned UpDiscountPercent(Coder coder)
-{
-    switch (coder) {
-    case Coder::MatchFree: return 0;
-    case Coder::Matching: return 10;
-    case Coder::Libdeflate: return 25;
-    }
-    return 0;
-}
-
 // What the sample of a frame's rows decided: its coder, and for the
 // match-free coder the frame's code.
 struct FrameChoice {
     Coder coder = Coder::MatchFree;
+    // How much cheaper than its estimate Up is judged, in percent, when the
+    // coder picks filters for its bands: coders that find matches keep more
+    // of them when neighbouring rows share a filter, and Up rows are the
+    // quickest to read back.
+    unsigned upDiscountPercent = 0;
     bool shaped = false;  // false when no code fits the sample's counts
     FrameCode code;
     CodeLengths lengths;

@@ -239,9 +239,8 @@ private:
 };
 
 void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                          const LiteralTables& guess, BandPlan& plan, uint8_t* slots, size_t b)
+                          const FilterPolicy& policy, BandPlan& plan, uint8_t* slots, size_t b)
 {
-    const FilterPolicy policy{guess, UpDiscountPercent(Coder::Libdeflate)};
     const FilteredBand raw(source, k, n, bpp, policy, plan, b);
     uint8_t* slot = slots + plan.slot[b];
     uint8_t* end = DeflatePiece(raw.data(), raw.size(), plan.Last(b), slot, slots + plan.slot[b + 1]);
@@ -258,10 +257,9 @@ size_t MatchSlotBytes(size_t rawBytes)
 // Parses a band's filtered rows for matches and codes the parse with a
 // code of its own.
 void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                     const LiteralTables& guess, const uint8_t* literalBits, BandPlan& plan,
+                     const FilterPolicy& policy, const uint8_t* literalBits, BandPlan& plan,
                      uint8_t* slots, size_t b)
 {
-    const FilterPolicy policy{guess, UpDiscountPercent(Coder::Matching)};
     const FilteredBand raw(source, k, n, bpp, policy, plan, b);
     static ScratchShelf<MatchParse> parses;
     const auto parseLease = parses.Take();
@@ -321,6 +319,7 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         ChooseFrameCoder(source, k, n, bpp, *choice);
         const FrameCode& code = choice->code;
         const Coder coder = choice->coder;
+        const FilterPolicy policy{choice->guess, choice->upDiscountPercent};
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;
@@ -343,13 +342,12 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         } else if (coder == Coder::Matching) {
             uint8_t* const base = slotsFor(MatchSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchBand(source, k, n, bpp, choice->guess, choice->LiteralBits(), plan,
-                                base, b);
+                EncodeMatchBand(source, k, n, bpp, policy, choice->LiteralBits(), plan, base, b);
             });
         } else {
             uint8_t* const base = slotsFor(LibdeflateSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeLibdeflateBand(source, k, n, bpp, choice->guess, plan, base, b);
+                EncodeLibdeflateBand(source, k, n, bpp, policy, plan, base, b);
             });
         }
         if (!coded)
