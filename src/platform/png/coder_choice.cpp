@@ -28,15 +28,18 @@ namespace {
 
 constexpr size_t kSampleRows = 24;
 constexpr size_t kGroupRows = 4;
-// Groups 1 and 4 of six: apart, and away from the frame's edges.
+// The first and fourth of six groups: half a frame apart. The second and
+// fifth misjudged a fractal whose detail lies in bands.
 constexpr size_t kQuickGroups[] = {0, 3};
 constexpr int kQuickLevel = 1;
 constexpr int kTrialLevel = 4;
 // The match-free coder runs several times faster than the others, so it
 // keeps frames where libdeflate's quick try saves less than this.
 constexpr double kQuickGain = 0.04;
-// Our finder codes about twice as fast as libdeflate at its level.
+// Our finder codes about twice as fast as libdeflate at its level, so
+// libdeflate must save this share to take a frame.
 constexpr double kLibdeflateGain = 0.04;
+// What our finder must save against the match-free estimate.
 constexpr double kMatchGain = 0.01;
 // Up discounts, in percent. Photographs that our finder codes take a
 // larger one than screens, whose repeats run along the rows: on smooth
