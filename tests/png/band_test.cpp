@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 
 #include <functional>
+#include <memory>
 #include <random>
 #include <set>
 
@@ -50,6 +51,27 @@ std::vector<uint8_t> WithoutMap(const std::vector<uint8_t>& png)
             out.insert(out.end(), png.begin() + ptrdiff_t(chunk.at), png.begin() + ptrdiff_t(chunk.at + chunk.length + 12));
     }
     return out;
+}
+
+// The filter byte of every row, from the file's joined image data.
+std::vector<uint8_t> RowFilters(const std::vector<uint8_t>& png, size_t height, size_t rowBytes)
+{
+    std::vector<uint8_t> zlib;
+    for (const ChunkAt& chunk : ChunksOf(png)) {
+        if (chunk.type == "IDAT")
+            zlib.insert(zlib.end(), png.begin() + ptrdiff_t(chunk.at + 8),
+                        png.begin() + ptrdiff_t(chunk.at + 8 + chunk.length));
+    }
+    std::vector<uint8_t> raw(height * (rowBytes + 1));
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    EXPECT_EQ(libdeflate_zlib_decompress(d.get(), zlib.data(), zlib.size(), raw.data(), raw.size(),
+                                         nullptr),
+              LIBDEFLATE_SUCCESS);
+    std::vector<uint8_t> filters(height);
+    for (size_t r = 0; r < height; ++r)
+        filters[r] = raw[r * (rowBytes + 1)];
+    return filters;
 }
 
 uint32_t BandRowsOf(uint32_t width, PngPixels pixels)
@@ -109,6 +131,12 @@ TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)
         const std::vector<ChunkAt> chunks = ChunksOf(reference);
         EXPECT_EQ(CountOf(chunks, "IDAT"), bands);
         EXPECT_EQ(CountOf(chunks, pngcore::kBandMapType), bands > 1 ? 1u : 0u);
+        // Every coder starts a band with a filter that does not look above
+        // it, however much it favours Up; else readers must wait for the
+        // band before.
+        const std::vector<uint8_t> filters = RowFilters(reference, height, frame.RowBytes());
+        for (size_t b = 1; b < bands; ++b)
+            EXPECT_LE(filters[b * rows], 1) << "band " << b;
         for (PngSimdPath path : AvailablePaths()) {
             ForcedPath forced(path);
             for (PngWorkers* pool : {static_cast<PngWorkers*>(nullptr), &one, &two, &three}) {
