@@ -14,6 +14,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -88,19 +89,17 @@ void TakeSample(const PngSource& source, const FastKernels& k, size_t n, size_t 
             k.swizzle(SourceRow(source, r - 1), rows.prev(), n, source.pixels);
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
         const uint8_t* data = FilterBest(k, rows, bpp, policy, false);
-        const bool quick = sample.groups > 1 && std::find(std::begin(kQuickGroups),
-                                                          std::end(kQuickGroups), group) !=
-                                                    std::end(kQuickGroups);
-        for (SymbolCounts* counts : {&sample.counts, quick ? &sample.quickCounts : nullptr}) {
-            if (counts == nullptr)
-                continue;
-            CountSink sink{*counts};
-            RunState run;
-            EncodeBytesScalar(data, n + 1, run, sink);
-            EmitRun(run.zeros, sink);
-        }
+        // The quick try's rows are counted apart and added to the rest after.
+        const bool quick = sample.groups > 1 && std::count(std::begin(kQuickGroups),
+                                                           std::end(kQuickGroups), group) != 0;
+        CountSink sink{quick ? sample.quickCounts : sample.counts};
+        RunState run;
+        EncodeBytesScalar(data, n + 1, run, sink);
+        EmitRun(run.zeros, sink);
         sample.bytes.insert(sample.bytes.end(), data, data + n + 1);
     }
+    for (unsigned s = 0; s < kLitLenSymbols; ++s)
+        sample.counts.litlen[s] += sample.quickCounts.litlen[s];
     sample.counts.litlen[kEndOfBlock] = 1;
     sample.quickCounts.litlen[kEndOfBlock] = 1;
 }
@@ -199,9 +198,9 @@ Coder CoderFor(const PngSource& source)
     const size_t bpp = PngBytesPerPixel(source.pixels);
     if (source.width == 0 || source.height == 0 || source.firstRow == nullptr || bpp == 0)
         return Coder::MatchFree;
-    const auto choice = std::make_unique<FrameChoice>();
-    ChooseFrameCoder(source, ActiveKernels(), size_t{source.width} * bpp, bpp, *choice);
-    return choice->coder;
+    FrameChoice choice;
+    ChooseFrameCoder(source, ActiveKernels(), size_t{source.width} * bpp, bpp, choice);
+    return choice.coder;
 }
 
 } // namespace pngcore

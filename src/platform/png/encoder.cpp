@@ -315,11 +315,9 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
     const size_t before = out.size();
     try {
         const FastKernels& k = ActiveKernels();
-        const auto choice = std::make_unique<FrameChoice>();
-        ChooseFrameCoder(source, k, n, bpp, *choice);
-        const FrameCode& code = choice->code;
-        const Coder coder = choice->coder;
-        const FilterPolicy policy{choice->guess, choice->upDiscountPercent};
+        FrameChoice choice;
+        ChooseFrameCoder(source, k, n, bpp, choice);
+        const FilterPolicy policy{choice.guess, choice.upDiscountPercent};
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;
@@ -334,15 +332,15 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
             return slots.data();
         };
         bool coded;
-        if (coder == Coder::MatchFree) {
+        if (choice.coder == Coder::MatchFree) {
             uint8_t* const base = slotsFor(MatchFreeSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchFreeBand(source, k, n, bpp, code, choice->lengths, plan, base, b);
+                EncodeMatchFreeBand(source, k, n, bpp, choice.code, choice.lengths, plan, base, b);
             });
-        } else if (coder == Coder::Matching) {
+        } else if (choice.coder == Coder::Matching) {
             uint8_t* const base = slotsFor(MatchSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchBand(source, k, n, bpp, policy, choice->LiteralBits(), plan, base, b);
+                EncodeMatchBand(source, k, n, bpp, policy, choice.LiteralBits(), plan, base, b);
             });
         } else {
             uint8_t* const base = slotsFor(LibdeflateSlotBytes);

@@ -330,16 +330,16 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
     for (size_t c = 1; c < rowBytes; c += pixelBytes)
         pixelStart[c] = 1;
     size_t column = 0;  // of p in its row
-    const auto advance = [&](size_t bytes) {
-        column += bytes;
-        while (column >= rowBytes)
-            column -= rowBytes;
-    };
     uint32_t* const first = parse.items.get() + parse.count;
     uint32_t* out = first;
     const uint8_t* const end = data + size;
     const uint8_t* p = data;
     const uint8_t* literals = data;  // the first literal since the last match
+    const auto literal = [&] {
+        *out++ = *p++;
+        if (++column == rowBytes)
+            column = 0;
+    };
     // The match found at q, grown backwards as far as the literals go.
     struct Found {
         const uint8_t* start;
@@ -369,14 +369,12 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
     // literals.
     while (end - p >= 8) {
         if (pixelStart[column] == 0) {
-            *out++ = *p++;
-            advance(1);
+            literal();
             continue;
         }
         Found m = findAt(p);
         if (!pays(m)) {
-            *out++ = *p++;
-            advance(1);
+            literal();
             continue;
         }
         // One step of lazy matching: a longer match at the next byte wins.
@@ -387,17 +385,11 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
                 m = later;
         }
         // Literals up to the match's start; those it grew over are taken back.
-        if (m.start >= p) {
-            const size_t ahead = static_cast<size_t>(m.start - p);
-            for (; p < m.start; ++p)
-                *out++ = *p;
-            advance(ahead);
-        } else {
-            const size_t back = static_cast<size_t>(p - m.start);
-            out -= back;
-            p = m.start;
-            column = (column + rowBytes - back % rowBytes) % rowBytes;
-        }
+        for (; p < m.start; ++p)
+            *out++ = *p;
+        out -= p - m.start;
+        p = m.start;
+        column = static_cast<size_t>(p - data) % rowBytes;
         *out++ = static_cast<uint32_t>(m.length << 16 | m.distance);
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
@@ -415,8 +407,8 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             for (const uint8_t* q = stop - 4; q < stop && end - q >= 8; ++q)
                 finder->Insert(q);
         }
-        advance(m.length);
         p = stop;
+        column = static_cast<size_t>(p - data) % rowBytes;
         literals = p;
     }
     while (p < end)

@@ -385,6 +385,20 @@ inline bool PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
     return true;
 }
 
+// Gives an entry the lookup left empty (a code longer than it, or one an
+// incomplete code lacks) its symbol, found bit by bit. False when there is
+// no such code.
+inline bool Complete(uint32_t& e, BitReader& in, const Canonical& canon, Alphabet alphabet)
+{
+    if (Bits(e) != 0)
+        return true;
+    const int s = DecodeSlowly(in, canon);
+    if (s < 0)
+        return false;
+    e = SymbolEntry(0, static_cast<unsigned>(s), alphabet);
+    return true;
+}
+
 enum class Step { kMore, kBlockEnd, kBad };
 
 // Decodes one lookup's worth of symbols: up to three lookups of literals,
@@ -406,12 +420,8 @@ enum class Step { kMore, kBlockEnd, kBad };
     }
     if (Kind(e) == kSub)
         e = t.sub[Value(e) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
-    if (Bits(e) == 0) {
-        const int s = DecodeSlowly(in, t.litCanon);
-        if (s < 0)
-            return Step::kBad;
-        e = SymbolEntry(0, static_cast<unsigned>(s), Alphabet::kLiterals);
-    }
+    if (!Complete(e, in, t.litCanon, Alphabet::kLiterals))
+        return Step::kBad;
     in.Drop(Bits(e));
     if (Kind(e) <= kThree) {
         // Near the end: the literals one by one, each checked.
@@ -429,12 +439,8 @@ enum class Step { kMore, kBlockEnd, kBad };
     // and the whole distance.
     const size_t length = (Value(e) & 0x1FF) + in.Take(Value(e) >> 9);
     e = t.dist[in.buf & ((1u << kDistTableBits) - 1)];
-    if (Bits(e) == 0) {
-        const int s = DecodeSlowly(in, t.distCanon);
-        if (s < 0)
-            return Step::kBad;
-        e = SymbolEntry(0, static_cast<unsigned>(s), Alphabet::kDistances);
-    }
+    if (!Complete(e, in, t.distCanon, Alphabet::kDistances))
+        return Step::kBad;
     in.Drop(Bits(e));
     if (Kind(e) != kDistance)
         return Step::kBad;

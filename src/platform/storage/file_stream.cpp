@@ -108,7 +108,7 @@ public:
             return STG_E_MEDIUMFULL;
         const auto* in = static_cast<const uint8_t*>(buffer);
         if (dirty_ && position_ >= start_ && position_ <= start_ + length_ &&
-            position_ - start_ + count <= hold_ &&
+            position_ - start_ + count <= hold_ &&  // and so fits size_t
             Hold(static_cast<size_t>(position_ - start_) + count)) {
             // Extends or overwrites what is already buffered.
             size_t at = static_cast<size_t>(position_ - start_);
@@ -119,7 +119,7 @@ public:
             if (FAILED(flushed))
                 return flushed;
             length_ = 0;  // the clean copy may now be stale
-            if (count <= hold_ && Hold(count)) {
+            if (Hold(count)) {
                 std::memcpy(buffer_.data(), in, count);
                 start_ = position_;
                 length_ = count;
@@ -157,12 +157,14 @@ public:
     }
 
 private:
-    // Makes the buffer at least `bytes` long (at most hold_). False when
+    // Makes the buffer at least `bytes` long. False past the hold or when
     // memory runs out: the bytes then go to the file instead.
     bool Hold(size_t bytes)
     {
         if (buffer_.size() >= bytes)
             return true;
+        if (bytes > hold_)
+            return false;
         try {
             buffer_.resize(std::min(std::max(bytes, 2 * buffer_.size()), hold_));
         } catch (const std::bad_alloc&) {
