@@ -161,34 +161,25 @@ TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclined)
     const std::vector<uint8_t> bytes = BandBytes(20000, 2);
     MatchParse parse;
     Deflate(bytes, true, &parse);
-    size_t first = 0, at = 0;
-    while ((parse.items[first] >> 16) == 0)
-        at += 1, ++first;
-    ASSERT_LT(first, parse.count);
-    const uint32_t length = parse.items[first] >> 16;
-    struct Edit {
-        const char* name;
-        uint32_t item;
-    };
-    const Edit edits[] = {
-        {"distance one past the band start", length << 16 | static_cast<uint32_t>(at + 1)},
-        {"distance of the whole window", length << 16 | 32768},
-    };
-    for (const Edit& e : edits) {
-        SCOPED_TRACE(e.name);
-        const uint32_t kept = parse.items[first];
-        parse.items[first] = e.item;
+    ASSERT_GT(parse.count, 1u);
+    MatchParse::Sequence& first = parse.sequences[0];
+    const MatchParse::Sequence kept = first;
+    const size_t at = first.literals;  // bytes before the first match
+    const uint16_t edits[] = {static_cast<uint16_t>(at + 1), 32768};  // one past the band start; the whole window
+    for (const uint16_t distance : edits) {
+        SCOPED_TRACE(distance);
+        first.distance = distance;
         const std::vector<uint8_t> in = Write(parse, bytes.size());
-        parse.items[first] = kept;
+        first = kept;
         Guarded out(bytes.size());
         EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
         EXPECT_TRUE(out.GuardsIntact());
     }
     // The last match made longer than what is left of the band.
-    size_t last = parse.count;
-    while ((parse.items[--last] >> 16) == 0) {
-    }
-    parse.items[last] = (258u << 16) | (parse.items[last] & 0xFFFF);
+    MatchParse::Sequence& last = parse.sequences[parse.count - 2];
+    ASSERT_LT(last.length, 258);
+    last.length = 258;
+    parse.sequences[parse.count - 1].literals = 0;
     const std::vector<uint8_t> in = Write(parse, bytes.size());
     Guarded out(bytes.size());
     EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));

@@ -18,8 +18,6 @@ constexpr unsigned kHashBits = 13;
 constexpr size_t kWindow = 32768;
 constexpr size_t kMaxMatch = 258;
 constexpr unsigned kMaxCodeBits = 15;
-// Matches this long or longer are taken without looking one pixel further.
-constexpr size_t kLazyBelow = 32;
 // Matches this long or longer record only their last positions.
 constexpr size_t kRecordAll = 32;
 // What a block header takes, near enough for estimates.
@@ -94,32 +92,39 @@ struct SymbolTally {
     uint64_t dist[kDistSymbols];
 };
 
-inline uint32_t Tally(uint32_t (*part)[257], size_t k, uint32_t item)
+// Symbol counts of a parse, end of block included. Four literal tables
+// keep runs of one value from waiting on a single counter.
+void CountSymbols(const MatchParse& parse, SymbolTally& tally)
 {
-    ++part[k][std::min<uint32_t>(item, 256)];
-    return item;
-}
-
-// Symbol counts of `count` items, end of block included. Four literal
-// tables keep runs of one value from waiting on a single counter.
-void CountSymbols(const uint32_t* items, size_t count, SymbolTally& tally)
-{
+    // Entry 256 counts nothing: runs are taken four bytes at a time, and
+    // the bytes past a run's end land there.
     uint32_t part[4][257] = {};
     std::fill(std::begin(tally.litlen), std::end(tally.litlen), 0);
     std::fill(std::begin(tally.dist), std::end(tally.dist), 0);
-    const auto match = [&](uint32_t item) {
-        if (item >= 256) {
-            ++tally.litlen[kLengths.symbol[item >> 16]];
-            ++tally.dist[DistSymbol(item & 0xFFFF)];
+    size_t piece = 0;
+    const uint8_t* p = parse.count != 0 ? parse.pieces[0] : nullptr;
+    for (size_t i = 0; i < parse.count; ++i) {
+        const MatchParse::Sequence& s = parse.sequences[i];
+        const size_t run = s.literals;
+        if (s.length != 0) {
+            // The match's four bytes or more follow, so reading three past
+            // the run stays in the piece.
+            for (size_t k = 0; k < run; k += 4) {
+                ++part[0][p[k]];
+                ++part[1][k + 1 < run ? p[k + 1] : 256];
+                ++part[2][k + 2 < run ? p[k + 2] : 256];
+                ++part[3][k + 3 < run ? p[k + 3] : 256];
+            }
+            ++tally.litlen[kLengths.symbol[s.length]];
+            ++tally.dist[DistSymbol(s.distance)];
+            p += run + s.length;
+        } else {
+            for (size_t k = 0; k < run; ++k)
+                ++part[0][p[k]];
+            if (++piece < parse.pieces.size())
+                p = parse.pieces[piece];
         }
-    };
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (size_t k = 0; k < 4; ++k)
-            match(Tally(part, k, items[i + k]));
     }
-    for (; i < count; ++i)
-        match(Tally(part, 0, items[i]));
     for (unsigned b = 0; b < 256; ++b)
         tally.litlen[b] = uint64_t{part[0][b]} + part[1][b] + part[2][b] + part[3][b];
     tally.litlen[kEndOfBlock] = 1;
@@ -305,12 +310,36 @@ void MatchParse::Reserve(size_t more)
     if (capacity - count >= more)
         return;
     const size_t want = count + more;
-    std::unique_ptr<uint32_t[]> grown(new uint32_t[want]);
+    std::unique_ptr<Sequence[]> grown(new Sequence[want]);
     if (count != 0)
-        std::memcpy(grown.get(), items.get(), count * sizeof(uint32_t));
-    items = std::move(grown);
+        std::memcpy(grown.get(), sequences.get(), count * sizeof(Sequence));
+    sequences = std::move(grown);
     capacity = want;
 }
+
+namespace {
+
+// Distances from each column of a row (the filter byte is column 0) to the
+// next pixel start: `atOrAfter` counts 0 at a pixel start, `after` never
+// does. Past the row's last pixel the next start is the next row's first.
+struct PixelSteps {
+    std::vector<uint8_t> atOrAfter;
+    std::vector<uint8_t> after;
+
+    void Fill(size_t pixelBytes, size_t rowBytes)
+    {
+        atOrAfter.resize(rowBytes);
+        after.resize(rowBytes);
+        for (size_t c = 0; c < rowBytes; ++c) {
+            const size_t into = c == 0 ? pixelBytes - 1 : (c - 1) % pixelBytes;
+            const size_t next = c + pixelBytes - into;
+            after[c] = static_cast<uint8_t>(next < rowBytes ? next - c : rowBytes - c + 1);
+            atOrAfter[c] = c != 0 && into == 0 ? 0 : after[c];
+        }
+    }
+};
+
+} // namespace
 
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
                   const uint8_t* literalBits, MatchParse& parse)
@@ -318,102 +347,70 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
     static ScratchShelf<MatchFinder> finders;
     const auto finder = finders.Take();
     finder->Reset(data, size, pixelBytes, rowBytes);
-    parse.Reserve(size);
+    // Every match covers at least four bytes.
+    parse.Reserve(size / 4 + 1);
+    parse.pieces.push_back(data);
     // Pictures repeat in whole pixels, so matches are looked for, and
-    // positions recorded, only where a pixel starts within its row (after
-    // the filter byte); a match found there grows backwards over the
-    // literals before it. For RGB that is a third of the probes.
-    static ScratchShelf<std::vector<uint8_t>> columns;
-    const auto columnLease = columns.Take();
-    std::vector<uint8_t>& pixelStart = *columnLease;
-    pixelStart.assign(rowBytes, 0);
-    for (size_t c = 1; c < rowBytes; c += pixelBytes)
-        pixelStart[c] = 1;
-    size_t column = 0;  // of p in its row
-    uint32_t* const first = parse.items.get() + parse.count;
-    uint32_t* out = first;
-    const uint8_t* const end = data + size;
-    const uint8_t* p = data;
-    const uint8_t* literals = data;  // the first literal since the last match
-    const auto literal = [&] {
-        *out++ = *p++;
-        if (++column == rowBytes)
-            column = 0;
+    // positions recorded, only where a pixel starts within its row; a match
+    // found there grows backwards over the literals before it. For RGB that
+    // is a third of the probes, and the bytes between are stepped over.
+    static ScratchShelf<PixelSteps> stepShelf;
+    const auto stepLease = stepShelf.Take();
+    PixelSteps& steps = *stepLease;
+    steps.Fill(pixelBytes, rowBytes);
+    MatchParse::Sequence* out = parse.sequences.get() + parse.count;
+    size_t pos = 0, column = 0;  // column of pos in its row
+    size_t literals = 0;         // the first literal since the last match
+    const auto step = [&](size_t bytes) {
+        pos += bytes;
+        column += bytes;
+        while (column >= rowBytes)
+            column -= rowBytes;
     };
-    // The match found at q, grown backwards as far as the literals go.
-    struct Found {
-        const uint8_t* start;
-        size_t length;
-        size_t distance;
-    };
-    const auto findAt = [&](const uint8_t* q) {
-        const Match m = finder->Find(q);
-        Found f{q, m.length, m.distance};
-        if (m.length == 0)
-            return f;
-        const size_t room = std::min(static_cast<size_t>(q - data) - m.distance,
-                                     static_cast<size_t>(q - literals));
-        size_t back = 0;
-        while (back < room && m.length + back < kMaxMatch &&
-               q[-1 - static_cast<ptrdiff_t>(back)] ==
-                   q[-1 - static_cast<ptrdiff_t>(back + m.distance)])
-            ++back;
-        f.start -= back;
-        f.length += back;
-        return f;
-    };
-    const auto pays = [&](const Found& f) {
-        return f.length != 0 && Pays(f.start, f.length, f.distance, literalBits);
-    };
+    step(steps.atOrAfter[0]);
     // Matches are looked for while 8 bytes remain; the last few go out as
     // literals.
-    while (end - p >= 8) {
-        if (pixelStart[column] == 0) {
-            literal();
+    while (pos + 8 <= size) {
+        const uint8_t* const p = data + pos;
+        const Match m = finder->Find(p);
+        if (m.length == 0) {
+            step(steps.after[column]);
             continue;
         }
-        Found m = findAt(p);
-        if (!pays(m)) {
-            literal();
+        const size_t room = std::min(pos - m.distance, pos - literals);
+        size_t back = 0;
+        while (back < room && m.length + back < kMaxMatch &&
+               p[-1 - static_cast<ptrdiff_t>(back)] ==
+                   p[-1 - static_cast<ptrdiff_t>(back + m.distance)])
+            ++back;
+        const size_t start = pos - back, length = m.length + back;
+        if (!Pays(data + start, length, m.distance, literalBits)) {
+            step(steps.after[column]);
             continue;
         }
-        // One step of lazy matching: a longer match at the next byte wins.
-        const uint8_t* next = p + 1;
-        if (m.length < kLazyBelow && end - next >= 8) {
-            const Found later = findAt(next);
-            if (later.length > m.length + 1 && pays(later))
-                m = later;
-        }
-        // Literals up to the match's start; those it grew over are taken back.
-        for (; p < m.start; ++p)
-            *out++ = *p;
-        out -= p - m.start;
-        p = m.start;
-        column = static_cast<size_t>(p - data) % rowBytes;
-        *out++ = static_cast<uint32_t>(m.length << 16 | m.distance);
+        *out++ = {static_cast<uint32_t>(start - literals), static_cast<uint16_t>(length),
+                  static_cast<uint16_t>(m.distance)};
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.
-        const uint8_t* const stop = p + m.length;
-        if (m.length < kRecordAll) {
-            size_t c = column;
-            for (const uint8_t* q = p + 1; q < stop && end - q >= 8; ++q) {
-                if (++c == rowBytes)
-                    c = 0;
-                if (pixelStart[c] != 0)
-                    finder->Insert(q);
+        const size_t stop = start + length;
+        if (length < kRecordAll) {
+            for (size_t q = pos + steps.after[column], c = column + steps.after[column];
+                 q < stop && q + 8 <= size; q += steps.after[c], c += steps.after[c]) {
+                if (c >= rowBytes)
+                    c -= rowBytes;
+                finder->Insert(data + q);
             }
         } else {
-            for (const uint8_t* q = stop - 4; q < stop && end - q >= 8; ++q)
-                finder->Insert(q);
+            for (size_t q = stop - 4; q < stop && q + 8 <= size; ++q)
+                finder->Insert(data + q);
         }
-        p = stop;
-        column = static_cast<size_t>(p - data) % rowBytes;
-        literals = p;
+        step(stop - pos);
+        literals = pos;
+        step(steps.atOrAfter[column]);
     }
-    while (p < end)
-        *out++ = *p++;
-    parse.count += static_cast<size_t>(out - first);
+    *out++ = {static_cast<uint32_t>(size - literals), 0, 0};
+    parse.count = static_cast<size_t>(out - parse.sequences.get());
 }
 
 namespace {
@@ -446,8 +443,7 @@ uint64_t TallyBits(const SymbolTally& tally, const DynamicCode& code)
     return bits;
 }
 
-void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, BitWriter& to,
-                bool final)
+void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to, bool final)
 {
     // A local writer stays in registers: stores through the caller's could
     // alias it.
@@ -458,30 +454,46 @@ void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, Bi
     while (hdist > 1 && code.distLength[hdist - 1] == 0)
         --hdist;
     WriteDynamicHeader(code.litlenLength, hlit, code.distLength, hdist, writer, final);
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t item = items[i];
-        if (item < 256) {
-            // Literals come in runs: two to a put where they can.
-            uint64_t bits = code.litlenCode[item];
-            unsigned n = code.litlenLength[item];
-            if (i + 1 < count && items[i + 1] < 256) {
-                ++i;
-                bits |= uint64_t{code.litlenCode[items[i]]} << n;
-                n += code.litlenLength[items[i]];
-            }
-            writer.Put(bits, n);
+    // A literal's code and length in one word: one load each. Entry 256 is
+    // no bits at all, for the places past a run's end.
+    uint32_t literal[257];
+    for (unsigned b = 0; b < 256; ++b)
+        literal[b] = code.litlenCode[b] | uint32_t{code.litlenLength[b]} << 16;
+    literal[256] = 0;
+    size_t piece = 0;
+    const uint8_t* p = parse.count != 0 ? parse.pieces[0] : nullptr;
+    for (size_t i = 0; i < parse.count; ++i) {
+        const MatchParse::Sequence& s = parse.sequences[i];
+        const size_t run = s.literals;
+        if (s.length == 0) {
+            for (size_t k = 0; k < run; ++k)
+                writer.Put(literal[p[k]] & 0xFFFF, literal[p[k]] >> 16);
+            if (++piece < parse.pieces.size())
+                p = parse.pieces[piece];
             continue;
         }
-        const uint32_t length = item >> 16, distance = item & 0xFFFF;
+        // Three literals of at most 15 bits fit one put; as when counting,
+        // the match's bytes make reading past the run safe.
+        for (size_t k = 0; k < run; k += 3) {
+            const uint32_t e0 = literal[p[k]];
+            const uint32_t e1 = literal[k + 1 < run ? p[k + 1] : 256];
+            const uint32_t e2 = literal[k + 2 < run ? p[k + 2] : 256];
+            const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
+            writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
+                       n1 + (e2 >> 16));
+        }
+        p += run;
+        const unsigned length = s.length, distance = s.distance;
         const unsigned lsym = kLengths.symbol[length];
-        uint64_t bits = code.litlenCode[lsym] |
-                        (uint64_t{length - kLengths.base[length]} << code.litlenLength[lsym]);
+        uint64_t put = code.litlenCode[lsym] |
+                       (uint64_t{length - kLengths.base[length]} << code.litlenLength[lsym]);
         unsigned n = code.litlenLength[lsym] + kLengths.extraBits[length];
         const unsigned dsym = DistSymbol(distance);
-        bits |= (code.distCode[dsym] | (uint64_t{distance - kDistBase[dsym]} << code.distLength[dsym]))
-                << n;
+        put |= (code.distCode[dsym] | (uint64_t{distance - kDistBase[dsym]} << code.distLength[dsym]))
+               << n;
         n += code.distLength[dsym] + DistExtraBits(dsym);
-        writer.Put(bits, n);
+        writer.Put(put, n);
+        p += s.length;
     }
     writer.Put(code.litlenCode[kEndOfBlock], code.litlenLength[kEndOfBlock]);
     to = writer;
@@ -494,7 +506,7 @@ void WriteBlock(const uint32_t* items, size_t count, const DynamicCode& code, Bi
 uint64_t CodedBits(const MatchParse& parse)
 {
     SymbolTally tally;
-    CountSymbols(parse.items.get(), parse.count, tally);
+    CountSymbols(parse, tally);
     DynamicCode code;
     BuildCode(tally, code);
     return kHeaderBits + TallyBits(tally, code);
@@ -503,10 +515,10 @@ uint64_t CodedBits(const MatchParse& parse)
 void WriteParse(const MatchParse& parse, BitWriter& writer, bool final)
 {
     SymbolTally tally;
-    CountSymbols(parse.items.get(), parse.count, tally);
+    CountSymbols(parse, tally);
     DynamicCode code;
     BuildCode(tally, code);
-    WriteBlock(parse.items.get(), parse.count, code, writer, final);
+    WriteBlock(parse, code, writer, final);
 }
 
 } // namespace pngcore

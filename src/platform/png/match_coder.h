@@ -8,21 +8,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/png/bit_writer.h"
 #include "platform/png/frame_code.h"
 
 namespace pngcore {
 
-// A parse of some bytes: literals (the byte) and matches (length << 16 |
-// distance, length 3..258, distance 1..32768).
+// A parse of one or more pieces of bytes: runs of literals, each followed
+// by a match, the last of each piece by none. The literals are read from
+// the pieces themselves, which must outlive the parse's use.
 struct MatchParse {
-    std::unique_ptr<uint32_t[]> items;
+    struct Sequence {
+        uint32_t literals;  // bytes coded as literals before the match
+        uint16_t length;    // 4..258, or 0 where the piece ends
+        uint16_t distance;  // 1..32768
+    };
+    std::unique_ptr<Sequence[]> sequences;
     size_t count = 0;
     size_t capacity = 0;
+    std::vector<const uint8_t*> pieces;  // where each piece starts
 
-    void Clear() { count = 0; }
-    // Room for `more` items after the present ones.
+    void Clear()
+    {
+        count = 0;
+        pieces.clear();
+    }
+    // Room for `more` sequences after the present ones.
     void Reserve(size_t more);
 };
 
@@ -30,7 +42,7 @@ struct MatchParse {
 // so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` are
 // the distances tried before the hashed one (a row with its filter byte).
 // A match is taken only where it looks cheaper than its bytes coded as
-// literals of `literalBits[byte]` bits. Appends to `parse`.
+// literals of `literalBits[byte]` bits. Appends to `parse` as a piece.
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
                   const uint8_t* literalBits, MatchParse& parse);
 
