@@ -92,44 +92,6 @@ struct SymbolTally {
     uint64_t dist[kDistSymbols];
 };
 
-// Symbol counts of a parse, end of block included. Four literal tables
-// keep runs of one value from waiting on a single counter.
-void CountSymbols(const MatchParse& parse, SymbolTally& tally)
-{
-    // Entry 256 counts nothing: runs are taken four bytes at a time, and
-    // the bytes past a run's end land there.
-    uint32_t part[4][257] = {};
-    std::fill(std::begin(tally.litlen), std::end(tally.litlen), 0);
-    std::fill(std::begin(tally.dist), std::end(tally.dist), 0);
-    size_t piece = 0;
-    const uint8_t* p = parse.count != 0 ? parse.pieces[0] : nullptr;
-    for (size_t i = 0; i < parse.count; ++i) {
-        const MatchParse::Sequence& s = parse.sequences[i];
-        const size_t run = s.literals;
-        if (s.length != 0) {
-            // The match's four bytes or more follow, so reading three past
-            // the run stays in the piece.
-            for (size_t k = 0; k < run; k += 4) {
-                ++part[0][p[k]];
-                ++part[1][k + 1 < run ? p[k + 1] : 256];
-                ++part[2][k + 2 < run ? p[k + 2] : 256];
-                ++part[3][k + 3 < run ? p[k + 3] : 256];
-            }
-            ++tally.litlen[kLengths.symbol[s.length]];
-            ++tally.dist[DistSymbol(s.distance)];
-            p += run + s.length;
-        } else {
-            for (size_t k = 0; k < run; ++k)
-                ++part[0][p[k]];
-            if (++piece < parse.pieces.size())
-                p = parse.pieces[piece];
-        }
-    }
-    for (unsigned b = 0; b < 256; ++b)
-        tally.litlen[b] = uint64_t{part[0][b]} + part[1][b] + part[2][b] + part[3][b];
-    tally.litlen[kEndOfBlock] = 1;
-}
-
 // Bytes equal from `from` on (earlier ones at `to`), stopping at `end`.
 inline size_t Extend(const uint8_t* to, const uint8_t* from, const uint8_t* end)
 {
@@ -218,14 +180,44 @@ inline unsigned MatchBits(size_t length, size_t distance)
 
 // True when the match looks cheaper than its bytes as literals. Small
 // residuals repeat by chance, so short matches often do not pay.
-inline bool Pays(const uint8_t* p, size_t length, size_t distance, const uint8_t* literalBits)
+// Where 16 bytes can be read, all are, and those past the match count
+// nothing: a loop of fixed length is not mispredicted at its end.
+inline bool Pays(const uint8_t* p, size_t length, size_t distance, const uint8_t* literalBits,
+                 const uint8_t* end)
 {
     if (length >= 16)
         return true;
     unsigned literals = 0;
-    for (size_t i = 0; i < length; ++i)
-        literals += literalBits[p[i]];
+    if (end - p >= 16) {
+        for (size_t i = 0; i < 16; ++i)
+            literals += i < length ? literalBits[p[i]] : 0;
+    } else {
+        for (size_t i = 0; i < length; ++i)
+            literals += literalBits[p[i]];
+    }
     return literals > MatchBits(length, distance);
+}
+
+// How far the match at data + pos grows backwards, at most `room` bytes,
+// compared a word at a time.
+inline size_t GrowBack(const uint8_t* data, size_t pos, size_t distance, size_t room)
+{
+    const uint8_t* const p = data + pos;
+    size_t back = 0;
+    while (back < room) {
+        if (pos - back < distance + 8) {  // too near the start for a word
+            while (back < room && p[-1 - static_cast<ptrdiff_t>(back)] ==
+                                      p[-1 - static_cast<ptrdiff_t>(back + distance)])
+                ++back;
+            break;
+        }
+        const uint64_t diff = Load64(p - back - 8) ^ Load64(p - back - 8 - distance);
+        const size_t equal = std::min<size_t>(static_cast<size_t>(std::countl_zero(diff)) >> 3, room - back);
+        back += equal;
+        if (equal < 8)
+            break;
+    }
+    return back;
 }
 
 struct Match {
@@ -305,6 +297,15 @@ private:
 
 } // namespace
 
+void MatchParse::Clear()
+{
+    count = 0;
+    pieces.clear();
+    std::memset(literalCounts, 0, sizeof literalCounts);
+    std::memset(litlenCounts, 0, sizeof litlenCounts);
+    std::memset(distCounts, 0, sizeof distCounts);
+}
+
 void MatchParse::Reserve(size_t more)
 {
     if (capacity - count >= more)
@@ -338,6 +339,17 @@ struct PixelSteps {
         }
     }
 };
+
+// Counts a run of literals that a match follows: four at a time, those
+// past its end sent to the unused entries, so that only the loop's end can
+// be mispredicted. The match's four bytes or more make reading past safe.
+inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
+{
+    for (size_t k = 0; k < run; k += 4) {
+        for (size_t j = 0; j < 4; ++j)
+            ++counts[j][p[k + j] | size_t{k + j >= run} << 8];
+    }
+}
 
 } // namespace
 
@@ -377,19 +389,18 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             step(steps.after[column]);
             continue;
         }
-        const size_t room = std::min(pos - m.distance, pos - literals);
-        size_t back = 0;
-        while (back < room && m.length + back < kMaxMatch &&
-               p[-1 - static_cast<ptrdiff_t>(back)] ==
-                   p[-1 - static_cast<ptrdiff_t>(back + m.distance)])
-            ++back;
+        const size_t room = std::min({pos - m.distance, pos - literals, kMaxMatch - m.length});
+        const size_t back = GrowBack(data, pos, m.distance, room);
         const size_t start = pos - back, length = m.length + back;
-        if (!Pays(data + start, length, m.distance, literalBits)) {
+        if (!Pays(data + start, length, m.distance, literalBits, data + size)) {
             step(steps.after[column]);
             continue;
         }
         *out++ = {static_cast<uint32_t>(start - literals), static_cast<uint16_t>(length),
                   static_cast<uint16_t>(m.distance)};
+        CountRun(data + literals, start - literals, parse.literalCounts);
+        ++parse.litlenCounts[kLengths.symbol[length]];
+        ++parse.distCounts[DistSymbol(static_cast<uint32_t>(m.distance))];
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.
@@ -410,6 +421,8 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         step(steps.atOrAfter[column]);
     }
     *out++ = {static_cast<uint32_t>(size - literals), 0, 0};
+    for (size_t k = literals; k < size; ++k)
+        ++parse.literalCounts[0][data[k]];
     parse.count = static_cast<size_t>(out - parse.sequences.get());
 }
 
@@ -422,6 +435,20 @@ struct DynamicCode {
     uint32_t litlenCode[kLitLenSymbols];
     uint32_t distCode[kDistSymbols];
 };
+
+// The parse's counts, end of block included.
+void TallyParse(const MatchParse& parse, SymbolTally& tally)
+{
+    for (unsigned s = 0; s < kLitLenSymbols; ++s)
+        tally.litlen[s] = parse.litlenCounts[s];
+    for (unsigned b = 0; b < 256; ++b) {
+        tally.litlen[b] = parse.literalCounts[0][b] + parse.literalCounts[1][b] +
+                          parse.literalCounts[2][b] + parse.literalCounts[3][b];
+    }
+    tally.litlen[kEndOfBlock] = 1;
+    for (unsigned s = 0; s < kDistSymbols; ++s)
+        tally.dist[s] = parse.distCounts[s];
+}
 
 void BuildCode(const SymbolTally& tally, DynamicCode& code)
 {
@@ -454,12 +481,11 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
     while (hdist > 1 && code.distLength[hdist - 1] == 0)
         --hdist;
     WriteDynamicHeader(code.litlenLength, hlit, code.distLength, hdist, writer, final);
-    // A literal's code and length in one word: one load each. Entry 256 is
-    // no bits at all, for the places past a run's end.
-    uint32_t literal[257];
+    // A literal's code and length in one word: one load each. Entries from
+    // 256 on are no bits at all, for the places past a run's end.
+    uint32_t literal[512] = {};
     for (unsigned b = 0; b < 256; ++b)
         literal[b] = code.litlenCode[b] | uint32_t{code.litlenLength[b]} << 16;
-    literal[256] = 0;
     size_t piece = 0;
     const uint8_t* p = parse.count != 0 ? parse.pieces[0] : nullptr;
     for (size_t i = 0; i < parse.count; ++i) {
@@ -476,8 +502,8 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
         // the match's bytes make reading past the run safe.
         for (size_t k = 0; k < run; k += 3) {
             const uint32_t e0 = literal[p[k]];
-            const uint32_t e1 = literal[k + 1 < run ? p[k + 1] : 256];
-            const uint32_t e2 = literal[k + 2 < run ? p[k + 2] : 256];
+            const uint32_t e1 = literal[p[k + 1] | size_t{k + 1 >= run} << 8];
+            const uint32_t e2 = literal[p[k + 2] | size_t{k + 2 >= run} << 8];
             const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
             writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
                        n1 + (e2 >> 16));
@@ -506,7 +532,7 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
 uint64_t CodedBits(const MatchParse& parse)
 {
     SymbolTally tally;
-    CountSymbols(parse, tally);
+    TallyParse(parse, tally);
     DynamicCode code;
     BuildCode(tally, code);
     return kHeaderBits + TallyBits(tally, code);
@@ -515,7 +541,7 @@ uint64_t CodedBits(const MatchParse& parse)
 void WriteParse(const MatchParse& parse, BitWriter& writer, bool final)
 {
     SymbolTally tally;
-    CountSymbols(parse, tally);
+    TallyParse(parse, tally);
     DynamicCode code;
     BuildCode(tally, code);
     WriteBlock(parse, code, writer, final);

@@ -28,12 +28,15 @@ struct MatchParse {
     size_t count = 0;
     size_t capacity = 0;
     std::vector<const uint8_t*> pieces;  // where each piece starts
+    // Symbols so far, counted as they are parsed: literals in four tables
+    // whose entries from 256 on take the places past a run's end, and the
+    // literal/length and distance symbols of the matches.
+    uint64_t literalCounts[4][512];
+    uint64_t litlenCounts[kLitLenSymbols];
+    uint64_t distCounts[kDistSymbols];
 
-    void Clear()
-    {
-        count = 0;
-        pieces.clear();
-    }
+    MatchParse() { Clear(); }
+    void Clear();
     // Room for `more` sequences after the present ones.
     void Reserve(size_t more);
 };
