@@ -336,6 +336,51 @@ TEST(BitmapStream, DecodesFromAStreamThatCannotSeekAndKeepsOneReference)
     EXPECT_EQ(trickle.refs, 1u);
 }
 
+// Takes `room` bytes, then refuses every write.
+class FullStream final : public StreamBase {
+public:
+    explicit FullStream(size_t room) : room_(room) {}
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }  // lives on the test's stack
+    HRESULT Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    HRESULT Write(const void*, ULONG count, ULONG* written) override
+    {
+        *written = 0;
+        if (count > room_)
+            return STG_E_MEDIUMFULL;
+        room_ -= count;
+        *written = count;
+        taken += count;
+        return S_OK;
+    }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+
+    size_t taken = 0;
+
+private:
+    size_t room_;
+};
+
+TEST(BitmapStream, AStreamThatFillsUpFailsTheSaveAsAWriteError)
+{
+    std::vector<BYTE> rows(64 * 64 * 3);
+    uint32_t noise = 1;
+    for (BYTE& b : rows)
+        b = BYTE((noise = noise * 1664525u + 1013904223u) >> 24);  // too rough to shrink
+    GpBitmap* bitmap = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(64, 64, 64 * 3, PixelFormat24bppRGB, rows.data(), &bitmap), Ok);
+    // Full before the signature, inside a chunk's header, and deep in the pixels.
+    for (const size_t room : {0, 12, 1000}) {
+        SCOPED_TRACE(room);
+        FullStream full(room);
+        EXPECT_EQ(GdipSaveImageToStream(bitmap, &full, &kPngEncoderClsid, nullptr), Win32Error);
+        EXPECT_LE(full.taken, room);
+    }
+    EXPECT_EQ(GdipDisposeImage(bitmap), Ok);
+}
+
 TEST(BitmapStream, SixteenBitGrayRoundTripsThroughAStream)
 {
     std::vector<BYTE> rows = {0x01, 0x02, 0xFF, 0xEE, 0x00, 0x80, 0, 0};  // 3 pixels + pad

@@ -10,7 +10,6 @@
 #include "platform/imaging/runtime.h"
 #include "platform/imaging/bitmap_store.h"
 #include "platform/png/png.h"
-#include "platform/png/scratch.h"
 
 namespace {
 
@@ -110,22 +109,26 @@ GpStatus WINAPI GdipSaveImageToStream(GpImage* image, IStream* stream, const CLS
         return FileNotFound;  // no such encoder here
     if (bitmap->locked)
         return WrongState;
-    // Reused from frame to frame: a frame's PNG is megabytes.
-    static pngcore::ScratchShelf<std::vector<uint8_t>> shelf;
-    try {
-        const auto lease = shelf.Take();
-        std::vector<uint8_t>& encoded = *lease;
-        encoded.clear();
-        PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
-                         bitmap->stride};
-        if (!EncodePng(source, encoded, ImagingWorkers()))
-            return OutOfMemory;
-        if (!WriteAll(stream, encoded.data(), encoded.size()))
-            return Win32Error;
+    // The file goes to the stream piece by piece as it is put together.
+    class StreamSink final : public PngSink {
+    public:
+        explicit StreamSink(IStream* stream) : stream_(stream) {}
+        bool Put(const uint8_t* data, size_t size) override
+        {
+            failed = !WriteAll(stream_, data, size);
+            return !failed;
+        }
+        bool failed = false;
+
+    private:
+        IStream* stream_;
+    };
+    StreamSink sink(stream);
+    PngSource source{bitmap->width, bitmap->height, bitmap->pixels, bitmap->firstRow,
+                     bitmap->stride};
+    if (EncodePng(source, sink, ImagingWorkers()))
         return Ok;
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory;
-    }
+    return sink.failed ? Win32Error : OutOfMemory;
 }
 
 GpStatus WINAPI GdipCreateBitmapFromStreamICM(IStream* stream, GpBitmap** bitmap)

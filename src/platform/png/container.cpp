@@ -18,7 +18,7 @@ struct Piece {
 };
 
 // One chunk whose data is the concatenation of `pieces`.
-void AppendChunk(std::vector<uint8_t>& out, const char* type, std::initializer_list<Piece> pieces)
+bool PutChunk(PngSink& sink, const char* type, std::initializer_list<Piece> pieces)
 {
     size_t size = 0;
     for (const Piece& piece : pieces)
@@ -26,17 +26,19 @@ void AppendChunk(std::vector<uint8_t>& out, const char* type, std::initializer_l
     uint8_t head[8];
     StoreBe32(head, static_cast<uint32_t>(size));
     std::copy_n(type, 4, head + 4);
-    out.insert(out.end(), head, head + 8);
+    if (!sink.Put(head, 8))
+        return false;
     uint32_t crc = libdeflate_crc32(0, head + 4, 4);
     for (const Piece& piece : pieces) {
         if (piece.size == 0)
             continue;  // a null buffer would reset the CRC
-        out.insert(out.end(), piece.data, piece.data + piece.size);
+        if (!sink.Put(piece.data, piece.size))
+            return false;
         crc = libdeflate_crc32(crc, piece.data, piece.size);
     }
     uint8_t tail[4];
     StoreBe32(tail, crc);
-    out.insert(out.end(), tail, tail + 4);
+    return sink.Put(tail, 4);
 }
 
 // A band's IDAT data: the zlib header before the first band, the Adler-32
@@ -47,26 +49,26 @@ struct BandStream {
     size_t Chunks() const { return Size() == 0 ? 1 : (Size() + kMaxChunkLength - 1) / kMaxChunkLength; }
 };
 
-void AppendBand(std::vector<uint8_t>& out, const BandStream& band)
+bool PutBand(PngSink& sink, const BandStream& band)
 {
-    if (band.Chunks() == 1) {
-        AppendChunk(out, "IDAT", {band.head, band.body, band.tail});
-        return;
-    }
+    if (band.Chunks() == 1)
+        return PutChunk(sink, "IDAT", {band.head, band.body, band.tail});
     std::vector<uint8_t> joined;  // only for bands of gigabytes
     for (const Piece& piece : {band.head, band.body, band.tail})
         joined.insert(joined.end(), piece.data, piece.data + piece.size);
     for (size_t done = 0; done < joined.size();) {
         const size_t part = std::min<size_t>(joined.size() - done, kMaxChunkLength);
-        AppendChunk(out, "IDAT", {{joined.data() + done, part}});
+        if (!PutChunk(sink, "IDAT", {{joined.data() + done, part}}))
+            return false;
         done += part;
     }
+    return true;
 }
 
 } // namespace
 
-void AppendPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
-                   std::vector<uint8_t>& out)
+bool PutPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
+                PngSink& sink)
 {
     static constexpr uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, no dictionary
     uint8_t trailer[4];
@@ -85,9 +87,10 @@ void AppendPngFile(const PngSource& source, const BandData* bands, size_t count,
         total += streams[b].Size() + 12 * streams[b].Chunks();
     }
     const std::vector<uint8_t> mapBody = count > 1 ? WriteBandMap(map) : std::vector<uint8_t>();
-    out.reserve(out.size() + 8 + 25 + (count > 1 ? mapBody.size() + 12 : 0) + total + 12);
+    sink.Expect(8 + 25 + (count > 1 ? mapBody.size() + 12 : 0) + total + 12);
 
-    out.insert(out.end(), std::begin(kPngSignature), std::end(kPngSignature));
+    if (!sink.Put(kPngSignature, sizeof kPngSignature))
+        return false;
     uint8_t header[13];
     StoreBe32(header, source.width);
     StoreBe32(header + 4, source.height);
@@ -97,12 +100,15 @@ void AppendPngFile(const PngSource& source, const BandData* bands, size_t count,
     header[8] = source.pixels == PngPixels::Gray16 ? 16 : 8;
     header[9] = kColourType[static_cast<size_t>(source.pixels)];
     header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
-    AppendChunk(out, "IHDR", {{header, sizeof header}});
-    if (count > 1)
-        AppendChunk(out, kBandMapType, {{mapBody.data(), mapBody.size()}});
-    for (const BandStream& stream : streams)
-        AppendBand(out, stream);
-    AppendChunk(out, "IEND", {});
+    if (!PutChunk(sink, "IHDR", {{header, sizeof header}}))
+        return false;
+    if (count > 1 && !PutChunk(sink, kBandMapType, {{mapBody.data(), mapBody.size()}}))
+        return false;
+    for (const BandStream& stream : streams) {
+        if (!PutBand(sink, stream))
+            return false;
+    }
+    return PutChunk(sink, "IEND", {});
 }
 
 bool ChunksIntact(const uint8_t* data, size_t size)

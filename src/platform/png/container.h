@@ -16,11 +16,12 @@ struct BandData {
     uint32_t rows;
 };
 
-// Appends signature, IHDR, the band map when there are several bands, the
+// Puts signature, IHDR, the band map when there are several bands, the
 // zlib stream (header, the bands in order, `adler`) with each band
-// starting a new IDAT chunk, and IEND.
-void AppendPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
-                   std::vector<uint8_t>& out);
+// starting a new IDAT chunk, and IEND. False when the sink stops; throws
+// std::bad_alloc.
+bool PutPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
+                PngSink& sink);
 
 inline uint32_t LoadBe32(const uint8_t* p)
 {

@@ -300,7 +300,35 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out)
     return EncodePng(source, out, nullptr);
 }
 
+namespace {
+
+class VectorSink final : public PngSink {
+public:
+    explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
+    void Expect(size_t bytes) override { out_.reserve(out_.size() + bytes); }
+    bool Put(const uint8_t* data, size_t size) override
+    {
+        out_.insert(out_.end(), data, data + size);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t>& out_;
+};
+
+} // namespace
+
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* workers)
+{
+    const size_t before = out.size();
+    VectorSink sink(out);
+    if (EncodePng(source, sink, workers))
+        return true;
+    out.resize(before);
+    return false;
+}
+
+bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
 {
     if (source.width == 0 || source.height == 0 || source.width > kMaxChunkLength ||
         source.height > kMaxChunkLength || source.firstRow == nullptr)
@@ -312,7 +340,6 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
     if (uint64_t{source.height} * (n + 1) > kMaxRawBytes)
         return false;
 
-    const size_t before = out.size();
     try {
         const FastKernels& k = ActiveKernels();
         FrameChoice choice;
@@ -350,10 +377,8 @@ bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* w
         }
         if (!coded)
             throw std::bad_alloc();
-        AppendPngFile(source, plan.out.data(), plan.count, plan.FrameAdler(), out);
-        return true;
+        return PutPngFile(source, plan.out.data(), plan.count, plan.FrameAdler(), sink);
     } catch (const std::bad_alloc&) {
-        out.resize(before);
         return false;
     }
 }

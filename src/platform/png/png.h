@@ -56,6 +56,24 @@ struct PngSource {
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out);
 bool EncodePng(const PngSource& source, std::vector<uint8_t>& out, PngWorkers* workers);
 
+// Where an encoding's bytes go, in order, in pieces as the file is put
+// together: a destination that copies them anyway (a stream) is spared
+// their gathering into one buffer first.
+class PngSink {
+public:
+    // The file's size, told before the first piece.
+    virtual void Expect(size_t bytes) { static_cast<void>(bytes); }
+    // Takes the next `size` bytes; false stops the encoding.
+    virtual bool Put(const uint8_t* data, size_t size) = 0;
+
+protected:
+    ~PngSink() = default;
+};
+
+// EncodePng into `sink`: false as above, and when the sink stops. Pieces
+// may already have been put when memory runs out or the sink stops.
+bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers);
+
 // A decoded image. Rows are `stride` bytes apart, stride a multiple of 4
 // and at least width * PngBytesPerPixel(pixels).
 struct DecodedPng {
