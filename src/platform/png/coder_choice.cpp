@@ -136,6 +136,7 @@ uint64_t DeflatedBits(const uint8_t* data, size_t size)
 struct Decision {
     Coder coder;
     unsigned upDiscountPercent;
+    bool rowDistance = true;
 };
 
 Decision Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* lengths,
@@ -175,7 +176,9 @@ Decision Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* l
     if (matchBits >= (1 - kMatchGain) * free)
         return {Coder::MatchFree, 0};
     const bool photo = matchBits >= kPhotoBitsPerByte * static_cast<double>(sample.bytes.size());
-    return {Coder::Matching, photo ? kMatchingPhotoDiscount : kMatchingDiscount};
+    if (photo)
+        return {Coder::Matching, kMatchingPhotoDiscount, false};
+    return {Coder::Matching, kMatchingDiscount};
 }
 
 } // namespace
@@ -191,6 +194,7 @@ void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, s
                                      choice.LiteralBits());
     choice.coder = decision.coder;
     choice.upDiscountPercent = decision.upDiscountPercent;
+    choice.rowDistance = decision.rowDistance;
 }
 
 Coder CoderFor(const PngSource& source)

@@ -29,6 +29,10 @@ struct FrameChoice {
     // of them when neighbouring rows share a filter, and Up rows are the
     // quickest to read back.
     unsigned upDiscountPercent = 0;
+    // Whether our finder tries the distance of one row. Screens repeat
+    // there; in photographs it cost more time than it saved bytes, which
+    // nearer repeats found by the hash mostly give anyway.
+    bool rowDistance = true;
     bool shaped = false;  // false when no code fits the sample's counts
     FrameCode code;
     CodeLengths lengths;

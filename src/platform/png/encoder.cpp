@@ -257,7 +257,7 @@ size_t MatchSlotBytes(size_t rawBytes)
 // Parses a band's filtered rows for matches and codes the parse with a
 // code of its own.
 void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                     const FilterPolicy& policy, const uint8_t* literalBits, BandPlan& plan,
+                     const FilterPolicy& policy, const FrameChoice& choice, BandPlan& plan,
                      uint8_t* slots, size_t b)
 {
     const FilteredBand raw(source, k, n, bpp, policy, plan, b);
@@ -265,7 +265,7 @@ void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, si
     const auto parseLease = parses.Take();
     MatchParse& parse = *parseLease;
     parse.Clear();
-    ParseMatches(raw.data(), raw.size(), bpp, n + 1, literalBits, parse);
+    ParseMatches(raw.data(), raw.size(), bpp, n + 1, choice.LiteralBits(), parse, choice.rowDistance);
     BitWriter writer;
     writer.next = slots + plan.slot[b];
     WriteParse(parse, writer, plan.Last(b));
@@ -367,7 +367,7 @@ bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
         } else if (choice.coder == Coder::Matching) {
             uint8_t* const base = slotsFor(MatchSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchBand(source, k, n, bpp, policy, choice.LiteralBits(), plan, base, b);
+                EncodeMatchBand(source, k, n, bpp, policy, choice, plan, base, b);
             });
         } else {
             uint8_t* const base = slotsFor(LibdeflateSlotBytes);

@@ -229,7 +229,8 @@ struct Match {
 // bytes, so most misses are told without touching the window.
 class MatchFinder {
 public:
-    // Starts on a new piece, forgetting every earlier one.
+    // Starts on a new piece, forgetting every earlier one; no row distance
+    // is tried where `rowBytes` is 0.
     void Reset(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes)
     {
         data_ = data;
@@ -354,11 +355,11 @@ inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
 } // namespace
 
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
-                  const uint8_t* literalBits, MatchParse& parse)
+                  const uint8_t* literalBits, MatchParse& parse, bool rowDistance)
 {
     static ScratchShelf<MatchFinder> finders;
     const auto finder = finders.Take();
-    finder->Reset(data, size, pixelBytes, rowBytes);
+    finder->Reset(data, size, pixelBytes, rowDistance ? rowBytes : 0);
     // Every match covers at least four bytes.
     parse.Reserve(size / 4 + 1);
     parse.pieces.push_back(data);

@@ -42,12 +42,13 @@ struct MatchParse {
 };
 
 // Parses `size` bytes. Matches never reach before `data` nor past its end,
-// so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` are
-// the distances tried before the hashed one (a row with its filter byte).
+// so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` (a
+// row with its filter byte) are the distances tried before the hashed
+// one, the row's only when `rowDistance`.
 // A match is taken only where it looks cheaper than its bytes coded as
 // literals of `literalBits[byte]` bits. Appends to `parse` as a piece.
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
-                  const uint8_t* literalBits, MatchParse& parse);
+                  const uint8_t* literalBits, MatchParse& parse, bool rowDistance = true);
 
 // Bits WriteParse would put for `parse`, headers estimated.
 uint64_t CodedBits(const MatchParse& parse);
