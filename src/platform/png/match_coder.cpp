@@ -421,8 +421,12 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         literals = pos;
         step(steps.atOrAfter[column]);
     }
+    // The last run has nothing after it to read into: whole fours, then
+    // the rest one by one.
     *out++ = {static_cast<uint32_t>(size - literals), 0, 0};
-    for (size_t k = literals; k < size; ++k)
+    const size_t fours = (size - literals) & ~size_t{3};
+    CountRun(data + literals, fours, parse.literalCounts);
+    for (size_t k = literals + fours; k < size; ++k)
         ++parse.literalCounts[0][data[k]];
     parse.count = static_cast<size_t>(out - parse.sequences.get());
 }
@@ -493,7 +497,14 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
         const MatchParse::Sequence& s = parse.sequences[i];
         const size_t run = s.literals;
         if (s.length == 0) {
-            for (size_t k = 0; k < run; ++k)
+            size_t k = 0;
+            for (; k + 3 <= run; k += 3) {
+                const uint32_t e0 = literal[p[k]], e1 = literal[p[k + 1]], e2 = literal[p[k + 2]];
+                const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
+                writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
+                           n1 + (e2 >> 16));
+            }
+            for (; k < run; ++k)
                 writer.Put(literal[p[k]] & 0xFFFF, literal[p[k]] >> 16);
             if (++piece < parse.pieces.size())
                 p = parse.pieces[piece];
