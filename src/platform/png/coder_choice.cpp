@@ -40,6 +40,9 @@ constexpr double kQuickGain = 0.04;
 // Our finder codes about twice as fast as libdeflate at its level, so
 // libdeflate must save this share to take a frame.
 constexpr double kLibdeflateGain = 0.04;
+// libdeflate coding the first trial group in this share of our finder's
+// bits or more is not tried on the others.
+constexpr double kHopelessShare = 0.98;
 // What our finder must save against the match-free estimate.
 constexpr double kMatchGain = 0.01;
 // Up discounts, in percent. Photographs that our finder codes take a
@@ -163,15 +166,22 @@ Decision Decide(const Sample& sample, size_t n, size_t bpp, const CodeLengths* l
     parse.Clear();
     uint64_t deflateBits = 0;
     size_t tried = 0;
+    bool deflateTried = true;
     for (size_t g = 0; g < sample.groups; g += 2) {
         ParseMatches(group(g), sample.groupBytes, bpp, n + 1, literalBits, parse);
-        deflateBits += DeflatedBits<kTrialLevel>(group(g), sample.groupBytes);
+        if (deflateTried)
+            deflateBits += DeflatedBits<kTrialLevel>(group(g), sample.groupBytes);
+        // Where libdeflate barely wins the first group, it will not win the
+        // frame by the margin it needs: the other groups are spared.
+        if (g == 0 && static_cast<double>(deflateBits) >= kHopelessShare * static_cast<double>(CodedBits(parse)))
+            deflateTried = false;
         ++tried;
     }
     const double scale = static_cast<double>(sample.groups) / static_cast<double>(tried);
     const double matchBits = static_cast<double>(CodedBits(parse)) * scale;
     const double free = static_cast<double>(freeBits);
-    if (static_cast<double>(deflateBits) * scale < (1 - kLibdeflateGain) * std::min(matchBits, free))
+    if (deflateTried &&
+        static_cast<double>(deflateBits) * scale < (1 - kLibdeflateGain) * std::min(matchBits, free))
         return {Coder::Libdeflate, kLibdeflateDiscount};
     if (matchBits >= (1 - kMatchGain) * free)
         return {Coder::MatchFree, 0};
