@@ -276,13 +276,13 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
 }
 
 // Runs of two or three literals whose codes together fit the lookup's
-// bits: the bits after a literal's code index the next one's entry.
+// bits: the bits after a literal's code index the next one's entry. That
+// index is below the entry's own, so going down reads single literals.
 void AddRuns(Tables& t)
 {
     static_assert(kLitTableBits <= 12, "three literals and the bits fit an entry");
-    thread_local uint32_t single[1u << kLitTableBits];
-    std::memcpy(single, t.lit, sizeof single);
-    for (uint32_t i = 0; i < (1u << kLitTableBits); ++i) {
+    const uint32_t* single = t.lit;
+    for (uint32_t i = (1u << kLitTableBits); i-- > 0;) {
         uint32_t e = single[i];
         if (Count(e) != 1)
             continue;
@@ -415,26 +415,29 @@ constexpr auto kPeriodStep = [] {
 }();
 
 // Copy with room for 32 bytes past the match and 15 before the source's
-// end readable: one vector serves the usual short match whatever its
-// distance. A short period's vector holds whole periods and is stored
-// again as it is; a longer match is copied two vectors a step, each load
-// reading only bytes an earlier store wrote.
+// end readable. A short period's vector holds whole periods: loaded again
+// a step on, from bytes the first store wrote, it is the same vector, so
+// the two stores that cover most matches need no test of the distance.
+// Longer matches store that vector again, or copy two vectors a step,
+// each load reading only bytes an earlier store wrote.
 [[gnu::target("ssse3")]] inline void ShuffleCopy(uint8_t* to, size_t distance, size_t length)
 {
     const size_t k = distance < 16 ? distance : 16;
     const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodOrder[k].data()));
+    const size_t step = kPeriodStep[k];
     const uint8_t* from = to - distance;
     const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), order);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
-    if (length <= 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + step),
+                     _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + step)), order));
+    if (length <= 2 * step)
         return;
     if (distance < 16) {
-        const size_t step = kPeriodStep[k];
-        for (size_t i = step; i < length; i += step)
+        for (size_t i = 2 * step; i < length; i += step)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
         return;
     }
-    for (size_t i = 16; i < length; i += 32) {
+    for (size_t i = 32; i < length; i += 32) {
         // The second load may read what the first store wrote.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
