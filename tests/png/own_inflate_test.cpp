@@ -10,6 +10,7 @@
 
 #include "platform/png/match_coder.h"
 #include "platform/png/own_inflate.h"
+#include "platform/png/simd_path.h"
 
 using namespace pngcore;
 
@@ -184,6 +185,45 @@ TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclined)
     Guarded out(bytes.size());
     EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
     EXPECT_TRUE(out.GuardsIntact());
+}
+
+TEST(OwnInflate, CopiesEveryShortDistanceAndLengthOnEveryPath)
+{
+    // Matches of each distance up to 70 (periods, one and two vectors and
+    // more) and of lengths around the vector sizes, a literal between
+    // each; they run up to the band's last byte.
+    std::mt19937 rng(5);
+    MatchParse parse;
+    std::vector<uint8_t> bytes;
+    const auto literal = [&] {
+        const uint8_t b = static_cast<uint8_t>(rng());
+        parse.Reserve(1);
+        parse.items[parse.count++] = b;
+        bytes.push_back(b);
+    };
+    for (int i = 0; i < 70; ++i)
+        literal();
+    for (uint32_t distance = 1; distance <= 70; ++distance) {
+        for (uint32_t length : {3u, 9u, 15u, 16u, 17u, 30u, 32u, 33u, 47u, 100u, 258u}) {
+            parse.Reserve(1);
+            parse.items[parse.count++] = length << 16 | distance;
+            for (uint32_t i = 0; i < length; ++i)
+                bytes.push_back(bytes[bytes.size() - distance]);
+            literal();
+        }
+    }
+    parse.count--;
+    bytes.pop_back();
+    const std::vector<uint8_t> in = Write(parse, bytes.size());
+    for (PngSimdPath path : {PngSimdPath::Portable, PngBestSimdPath()}) {
+        SCOPED_TRACE(static_cast<int>(path));
+        PngForceSimdPath(path);
+        Guarded out(bytes.size());
+        EXPECT_TRUE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
+        EXPECT_TRUE(out.GuardsIntact());
+        EXPECT_EQ(std::memcmp(out.data(), bytes.data(), bytes.size()), 0);
+    }
+    PngForceSimdPath(PngBestSimdPath());
 }
 
 TEST(OwnInflate, DamagedBandsNeverWriteOutsideAndAgreeWithLibdeflate)

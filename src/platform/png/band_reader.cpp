@@ -84,10 +84,8 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
             jobs[b - first] = {idat[b].first + band.offset, idat[b].second - band.offset - (last ? 4 : 0),
                                last, raw + size_t{band.firstRow} * rowStep, size_t{band.rows} * rowStep};
         }
-        // Our inflater takes the match-free bands, libdeflate the others:
-        // on long copies it is the faster one.
-        const bool own[2] = {LiteralsAndRuns(jobs[0].in, jobs[0].inSize),
-                             LiteralsAndRuns(jobs[1].in, jobs[1].inSize)};
+        const bool own[2] = {OwnInflaterFaster(jobs[0].in, jobs[0].inSize, jobs[0].outSize),
+                             OwnInflaterFaster(jobs[1].in, jobs[1].inSize, jobs[1].outSize)};
         if (end - first == 2 && own[0] && own[1]) {
             InflateOwnBands(jobs[0], jobs[1], ok);
         } else {

@@ -196,7 +196,7 @@ bool DecodePlainPng(const uint8_t* data, size_t size, DecodedPng& out, PngWorker
         // A frame of one band as our writer codes it; the zlib header
         // (deflate, no dictionary) and the Adler-32 are checked here.
         const bool own = zlibSize >= 6 && ZlibHeaderOk(zlib) &&
-                         LiteralsAndRuns(zlib + 2, zlibSize - 6) &&
+                         OwnInflaterFaster(zlib + 2, zlibSize - 6, rawSize) &&
                          InflateOwnBand(zlib + 2, zlibSize - 6, true, raw.data(), rawSize);
         if (own && libdeflate_adler32(1, raw.data(), rawSize) != LoadBe32(zlib + zlibSize - 4))
             return false;

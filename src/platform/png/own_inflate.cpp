@@ -12,6 +12,12 @@
 #include <iterator>
 #include <memory>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "platform/png/kernels.h"
+
 namespace pngcore {
 
 namespace {
@@ -23,25 +29,34 @@ constexpr unsigned kMaxLitLen = 286;  // symbols 286 and 287 never occur
 constexpr unsigned kLitLenCodes = 288;  // but the fixed code gives them codes
 constexpr unsigned kMaxDist = 30;
 
-// Table entries: bits to drop (0..15) | kind << 4 | value << 8. Kinds 1
-// to 3 are that many literals, in the value's bytes. A length's value is
-// its base | extra bits << 9, a distance's its base | extra bits << 15, so
-// that a match needs no further tables; other symbols keep their number
-// (less 256 for literal/length symbols); a subtable's value is where it
-// starts. Entries with nothing to drop send the decoder to the bit-by-bit
-// path, which also finds the codes that do not exist in an incomplete code.
-enum : uint32_t { kOne = 1, kTwo = 2, kThree = 3, kSymbol = 4, kSub = 5, kLength = 6, kDistance = 7 };
+// Table entries: bits to drop (0..63) | literal count << 6, then either
+// up to three literals in bits 8..31, or, when the count is zero, the
+// code's own length << 8 | kind << 12 | value << 16. The bits to drop
+// include a length's or distance's extra bits, which follow its code, so
+// that one shift takes both and the value is the base to which they are
+// added. An end of block drops its code; a subtable's value is where it
+// starts; kSlow sends the decoder to the bit-by-bit path, which also
+// finds the codes that do not exist in an incomplete code.
+enum : uint32_t { kMatch = 0, kEnd = 1, kSub = 2, kSlow = 3, kInvalid = 4 };
 // Codes longer than the literal lookup continue in 8-entry subtables
 // indexed by their last three bits.
 constexpr unsigned kSubBits = kMaxBits - kLitTableBits;
+constexpr uint32_t kKindMask = 7u << 12;
 
-constexpr uint32_t Entry(uint32_t bits, uint32_t kind, uint32_t value)
+constexpr uint32_t Literal(uint32_t bits, uint32_t count, uint32_t bytes)
 {
-    return bits | kind << 4 | value << 8;
+    return bits | count << 6 | bytes << 8;
 }
-constexpr unsigned Bits(uint32_t e) { return e & 0xF; }
-constexpr unsigned Kind(uint32_t e) { return (e >> 4) & 0xF; }
-constexpr uint32_t Value(uint32_t e) { return e >> 8; }
+constexpr uint32_t Entry(uint32_t drop, uint32_t codeBits, uint32_t kind, uint32_t value)
+{
+    return drop | codeBits << 8 | kind << 12 | value << 16;
+}
+constexpr unsigned Drop(uint32_t e) { return e & 0x3F; }
+constexpr unsigned Count(uint32_t e) { return (e >> 6) & 3; }
+// Kind and value mean something only when Count(e) is zero.
+constexpr unsigned Kind(uint32_t e) { return (e >> 12) & 7; }
+constexpr uint32_t Value(uint32_t e) { return e >> 16; }
+constexpr uint32_t Bytes(uint32_t e) { return e >> 8; }
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -55,20 +70,24 @@ inline unsigned DistExtra(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 
 
 enum class Alphabet { kCodeLengths, kLiterals, kDistances };
 
-// The entry for symbol `s` of a code `bits` long.
+// The entry for symbol `s` of a code `bits` long; zero bits for a code
+// the bit-by-bit path has already dropped.
 uint32_t SymbolEntry(uint32_t bits, unsigned s, Alphabet alphabet)
 {
     if (alphabet == Alphabet::kLiterals) {
         if (s < 256)
-            return Entry(bits, kOne, s);
+            return Literal(bits, 1, s);
         if (s > 256 && s < kMaxLitLen)
-            return Entry(bits, kLength, kLengthBase[s - 257] | uint32_t{kLengthExtra[s - 257]} << 9);
-        return Entry(bits, kSymbol, s - 256);  // the end of block, or 286 and 287
+            return Entry(bits + kLengthExtra[s - 257], bits, kMatch, kLengthBase[s - 257]);
+        return Entry(bits, bits, s == 256 ? kEnd : kInvalid, 0);  // 286 and 287 never occur
     }
-    if (alphabet == Alphabet::kDistances && s < kMaxDist)
-        return Entry(bits, kDistance, kDistBase[s] | DistExtra(s) << 15);
-    return Entry(bits, kSymbol, s);
+    if (alphabet == Alphabet::kDistances)
+        return s < kMaxDist ? Entry(bits + DistExtra(s), bits, kMatch, kDistBase[s])
+                            : Entry(bits, bits, kInvalid, 0);
+    return Entry(bits, bits, kMatch, s);
 }
+
+constexpr uint32_t kSlowEntry = Entry(0, 0, kSlow, 0);
 
 struct BitReader {
     const uint8_t* begin;
@@ -83,11 +102,7 @@ struct BitReader {
     void Refill()
     {
         if (end - next >= 8) {
-            uint64_t word;
-            std::memcpy(&word, next, 8);
-            buf |= word << count;
-            next += (63 - count) >> 3;
-            count |= 56;
+            RefillFast();
             return;
         }
         while (count <= 56) {
@@ -97,6 +112,15 @@ struct BitReader {
                 ++padding;
             count += 8;
         }
+    }
+    // Refill for at least 8 bytes left.
+    void RefillFast()
+    {
+        uint64_t word;
+        std::memcpy(&word, next, 8);
+        buf |= word << count;
+        next += (63 - count) >> 3;
+        count |= 56;
     }
     uint32_t Take(unsigned n)
     {
@@ -197,10 +221,10 @@ void FirstCodes(const uint8_t* lengths, unsigned n, uint32_t next[kMaxBits + 1])
 }
 
 // Fills `table` (1 << bits entries) with the codes of at most `bits`
-// bits; longer codes and holes are left as zero entries.
+// bits; longer codes and holes are left to the bit-by-bit path.
 void FillTable(const uint8_t* lengths, unsigned n, unsigned bits, uint32_t* table, Alphabet alphabet)
 {
-    std::fill_n(table, size_t{1} << bits, 0);
+    std::fill_n(table, size_t{1} << bits, kSlowEntry);
     uint32_t next[kMaxBits + 1];
     FirstCodes(lengths, n, next);
     for (unsigned s = 0; s < n; ++s) {
@@ -239,9 +263,9 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
         if (len <= kLitTableBits)
             continue;
         uint32_t& head = t.lit[reversed & ((1u << kLitTableBits) - 1)];
-        if (head == 0) {
-            head = Entry(kLitTableBits, kSub, used);
-            std::fill_n(t.sub + used, 1u << kSubBits, 0);
+        if (head == kSlowEntry) {
+            head = Entry(0, 0, kSub, used);
+            std::fill_n(t.sub + used, 1u << kSubBits, kSlowEntry);
             used += 1u << kSubBits;
         }
         uint32_t* sub = t.sub + Value(head);
@@ -252,24 +276,24 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
 }
 
 // Runs of two or three literals whose codes together fit the lookup's
-// bits: the bits after a literal's code index the next one's entry.
+// bits: the bits after a literal's code index the next one's entry. That
+// index is below the entry's own, so going down reads single literals.
 void AddRuns(Tables& t)
 {
     static_assert(kLitTableBits <= 12, "three literals and the bits fit an entry");
-    thread_local uint32_t single[1u << kLitTableBits];
-    std::memcpy(single, t.lit, sizeof single);
-    for (uint32_t i = 0; i < (1u << kLitTableBits); ++i) {
+    const uint32_t* single = t.lit;
+    for (uint32_t i = (1u << kLitTableBits); i-- > 0;) {
         uint32_t e = single[i];
-        if (Kind(e) != kOne || Bits(e) == 0)
+        if (Count(e) != 1)
             continue;
         for (unsigned count = 1; count < 3; ++count) {
-            const unsigned used = Bits(e);
+            const unsigned used = Drop(e);
             if (used >= kLitTableBits)
                 break;
             const uint32_t next = single[i >> used];
-            if (Kind(next) != kOne || Bits(next) == 0 || used + Bits(next) > kLitTableBits)
+            if (Count(next) != 1 || used + Drop(next) > kLitTableBits)
                 break;
-            e = Entry(used + Bits(next), count + 1, Value(e) | Value(next) << (8 * count));
+            e = Literal(used + Drop(next), count + 1, Bytes(e) | Bytes(next) << (8 * count));
         }
         t.lit[i] = e;
     }
@@ -300,7 +324,7 @@ bool ReadCodes(BitReader& in, Tables& t)
     for (unsigned i = 0; i < total;) {
         in.Refill();
         const uint32_t e = clTable[in.buf & 0x7F];
-        in.Drop(Bits(e));  // a complete code of at most 7 bits has no holes
+        in.Drop(Drop(e));  // a complete code of at most 7 bits has no holes
         const unsigned sym = Value(e);
         if (sym < 16) {
             lengths[i++] = static_cast<uint8_t>(sym);
@@ -371,26 +395,83 @@ inline void Copy(uint8_t* to, size_t distance, size_t length, const uint8_t* end
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Byte orders that lay out a period shorter than a vector from its first
+// occurrence, and the bytes of whole periods each vector then holds; from
+// 16 on the order keeps the bytes where they are.
+alignas(16) constexpr auto kPeriodOrder = [] {
+    std::array<std::array<uint8_t, 16>, 17> t{};
+    for (size_t d = 1; d <= 16; ++d) {
+        for (size_t i = 0; i < 16; ++i)
+            t[d][i] = static_cast<uint8_t>(d < 16 ? i % d : i);
+    }
+    return t;
+}();
+constexpr auto kPeriodStep = [] {
+    std::array<uint8_t, 17> t{};
+    for (size_t d = 1; d <= 16; ++d)
+        t[d] = static_cast<uint8_t>(d * (16 / d));
+    return t;
+}();
+
+// Copy with room for 32 bytes past the match and 15 before the source's
+// end readable. A short period's vector holds whole periods: loaded again
+// a step on, from bytes the first store wrote, it is the same vector, so
+// the two stores that cover most matches need no test of the distance.
+// Longer matches store that vector again, or copy two vectors a step,
+// each load reading only bytes an earlier store wrote.
+[[gnu::target("ssse3")]] inline void ShuffleCopy(uint8_t* to, size_t distance, size_t length)
+{
+    const size_t k = distance < 16 ? distance : 16;
+    const __m128i order = _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodOrder[k].data()));
+    const size_t step = kPeriodStep[k];
+    const uint8_t* from = to - distance;
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + step),
+                     _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + step)), order));
+    if (length <= 2 * step)
+        return;
+    if (distance < 16) {
+        for (size_t i = 2 * step; i < length; i += step)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), v);
+        return;
+    }
+    for (size_t i = 32; i < length; i += 32) {
+        // The second load may read what the first store wrote.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 16)));
+    }
+}
+#endif
+
 // One lookup's literals (one to three), stored as four bytes whatever
 // their number: the caller has room, and later output replaces the spare.
-inline bool PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
+inline void PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
 {
-    const unsigned count = Kind(e);
-    if (count > kThree || Bits(e) == 0)
-        return false;
-    const uint32_t bytes = Value(e);
+    const uint32_t bytes = Bytes(e);
     std::memcpy(p, &bytes, 4);
-    p += count;
-    in.Drop(Bits(e));
-    return true;
+    p += Count(e);
+    in.Drop(Drop(e));
 }
 
-// Gives an entry the lookup left empty (a code longer than it, or one an
-// incomplete code lacks) its symbol, found bit by bit. False when there is
-// no such code.
+// A length's or distance's value: its base and the extra bits after its
+// code, all dropped.
+inline size_t TakeValue(uint32_t e, BitReader& in)
+{
+    const uint64_t bits = in.buf & ((uint64_t{1} << Drop(e)) - 1);
+    in.Drop(Drop(e));
+    return Value(e) + static_cast<size_t>(bits >> ((e >> 8) & 0xF));
+}
+
+// Gives an entry the lookup left to the bit-by-bit path (a code longer
+// than it, or one an incomplete code lacks) its symbol, the code dropped.
+// False when there is no such code.
 inline bool Complete(uint32_t& e, BitReader& in, const Canonical& canon, Alphabet alphabet)
 {
-    if (Bits(e) != 0)
+    if (Count(e) != 0 || Kind(e) != kSlow)
         return true;
     const int s = DecodeSlowly(in, canon);
     if (s < 0)
@@ -401,6 +482,9 @@ inline bool Complete(uint32_t& e, BitReader& in, const Canonical& canon, Alphabe
 
 enum class Step { kMore, kBlockEnd, kBad };
 
+constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
+constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
+
 // Decodes one lookup's worth of symbols: up to three lookups of literals,
 // or one match, or the end of block. Fails for a bad code, a distance
 // before `out`, or output past `end`.
@@ -408,48 +492,125 @@ enum class Step { kMore, kBlockEnd, kBad };
                                               uint8_t*& p, uint8_t* end)
 {
     static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
-    constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
     in.Refill();
     uint32_t e = t.lit[in.buf & kLitMask];
     // Literals in runs: three lookups of at most 12 bits fit one refill,
     // and write at most 9 bytes and a spare.
-    if (end - p >= 16 && PutLiterals(e, p, in)) {
-        if (PutLiterals(t.lit[in.buf & kLitMask], p, in))
-            PutLiterals(t.lit[in.buf & kLitMask], p, in);
+    if (end - p >= 16 && Count(e) != 0) {
+        PutLiterals(e, p, in);
+        e = t.lit[in.buf & kLitMask];
+        if (Count(e) != 0) {
+            PutLiterals(e, p, in);
+            e = t.lit[in.buf & kLitMask];
+            if (Count(e) != 0)
+                PutLiterals(e, p, in);
+        }
         return Step::kMore;
     }
-    if (Kind(e) == kSub)
+    if (Count(e) == 0 && Kind(e) == kSub)
         e = t.sub[Value(e) + ((in.buf >> kLitTableBits) & ((1u << kSubBits) - 1))];
     if (!Complete(e, in, t.litCanon, Alphabet::kLiterals))
         return Step::kBad;
-    in.Drop(Bits(e));
-    if (Kind(e) <= kThree) {
+    if (Count(e) != 0) {
         // Near the end: the literals one by one, each checked.
-        const unsigned count = Kind(e);
+        const unsigned count = Count(e);
         if (static_cast<size_t>(end - p) < count)
             return Step::kBad;
+        in.Drop(Drop(e));
         for (unsigned i = 0; i < count; ++i)
-            p[i] = static_cast<uint8_t>(Value(e) >> (8 * i));
+            p[i] = static_cast<uint8_t>(Bytes(e) >> (8 * i));
         p += count;
         return Step::kMore;
     }
-    if (Kind(e) != kLength)
-        return Value(e) == 0 ? Step::kBlockEnd : Step::kBad;
-    // At least 56 - 15 bits remain: enough for the length's extra bits
-    // and the whole distance.
-    const size_t length = (Value(e) & 0x1FF) + in.Take(Value(e) >> 9);
-    e = t.dist[in.buf & ((1u << kDistTableBits) - 1)];
-    if (!Complete(e, in, t.distCanon, Alphabet::kDistances))
+    if (Kind(e) != kMatch) {
+        in.Drop(Drop(e));
+        return Kind(e) == kEnd ? Step::kBlockEnd : Step::kBad;
+    }
+    // At least 56 - 20 bits remain: enough for the whole distance.
+    const size_t length = TakeValue(e, in);
+    e = t.dist[in.buf & kDistMask];
+    if (!Complete(e, in, t.distCanon, Alphabet::kDistances) || Kind(e) != kMatch)
         return Step::kBad;
-    in.Drop(Bits(e));
-    if (Kind(e) != kDistance)
-        return Step::kBad;
-    const size_t distance = (Value(e) & 0x7FFF) + in.Take(Value(e) >> 15);
+    const size_t distance = TakeValue(e, in);
     if (distance > static_cast<size_t>(p - out) || length > static_cast<size_t>(end - p))
         return Step::kBad;
     Copy(p, distance, length, end);
     p += length;
     return Step::kMore;
+}
+
+// What one fast step may read past the input's position and write past
+// the output's: two refills; two lookups of literals, a match and its
+// overrun.
+constexpr size_t kFastIn = 16;
+constexpr size_t kFastOut = 6 + 258 + 32;
+
+inline bool Roomy(const BitReader& in, const uint8_t* p, const uint8_t* end)
+{
+    return in.end - in.next >= static_cast<ptrdiff_t>(kFastIn) &&
+           end - p >= static_cast<ptrdiff_t>(kFastOut);
+}
+
+// DecodeStep's usual cases with no checks of room, which the caller made:
+// literals, or a match of table codes at a distance inside the output.
+// Returns false, having taken nothing after its literals, for anything
+// else, which DecodeStep then decodes or declines.
+template <bool kShuffle>
+[[gnu::always_inline]] inline bool FastStep(BitReader& in, const Tables& t, const uint8_t* out,
+                                            uint8_t*& p)
+{
+    in.RefillFast();
+    uint32_t e = t.lit[in.buf & kLitMask];
+    if (Count(e) != 0) {
+        PutLiterals(e, p, in);
+        e = t.lit[in.buf & kLitMask];
+        if (Count(e) != 0) {
+            PutLiterals(e, p, in);
+            e = t.lit[in.buf & kLitMask];
+            if (Count(e) != 0) {
+                PutLiterals(e, p, in);
+                return true;
+            }
+        }
+        // A match needs up to 48 bits.
+        in.RefillFast();
+    }
+    if ((e & kKindMask) != 0)
+        return false;
+    const uint64_t buf = in.buf;
+    const unsigned count = in.count;
+    const size_t length = TakeValue(e, in);
+    const uint32_t d = t.dist[in.buf & kDistMask];
+    if ((d & kKindMask) != 0) {
+        in.buf = buf;
+        in.count = count;
+        return false;
+    }
+    const size_t distance = TakeValue(d, in);
+    if (distance > static_cast<size_t>(p - out)) {
+        in.buf = buf;
+        in.count = count;
+        return false;
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    if constexpr (kShuffle) {
+        ShuffleCopy(p, distance, length);
+        p += length;
+        return true;
+    }
+#endif
+    Copy(p, distance, length, p + length + 16);
+    p += length;
+    return true;
+}
+
+template <bool kShuffle>
+[[gnu::always_inline]] inline Step Next(BitReader& in, const Tables& t, const uint8_t* out, uint8_t*& p,
+                                        uint8_t* end)
+{
+    if (Roomy(in, p, end) && FastStep<kShuffle>(in, t, out, p))
+        return Step::kMore;
+    return DecodeStep(in, t, out, p, end);
 }
 
 // The fixed code's tables, built once.
@@ -558,14 +719,16 @@ struct Inflation {
 };
 
 // The rest of one band's block.
-void ReadSymbols(Inflation& band)
+template <bool kShuffle>
+void ReadSymbolsWith(Inflation& band)
 {
     // Locals: stores through byte pointers could alias members.
     BitReader in = band.in;
     uint8_t* p = band.p;
+    const Tables& t = *band.t;
     Step step;
     do
-        step = DecodeStep(in, *band.t, band.out, p, band.end);
+        step = Next<kShuffle>(in, t, band.out, p, band.end);
     while (step == Step::kMore);
     band.in = in;
     band.p = p;
@@ -573,17 +736,18 @@ void ReadSymbols(Inflation& band)
 }
 
 // Two bands' blocks in turn, until either block ends.
-void ReadSymbols(Inflation& a, Inflation& b)
+template <bool kShuffle>
+void ReadSymbolsWith(Inflation& a, Inflation& b)
 {
     BitReader inA = a.in, inB = b.in;
     uint8_t *pA = a.p, *pB = b.p;
     const Tables &tA = *a.t, &tB = *b.t;
     Step stepA, stepB = Step::kMore;
     do {
-        stepA = DecodeStep(inA, tA, a.out, pA, a.end);
+        stepA = Next<kShuffle>(inA, tA, a.out, pA, a.end);
         if (stepA != Step::kMore)
             break;
-        stepB = DecodeStep(inB, tB, b.out, pB, b.end);
+        stepB = Next<kShuffle>(inB, tB, b.out, pB, b.end);
     } while (stepB == Step::kMore);
     a.in = inA;
     a.p = pA;
@@ -595,10 +759,50 @@ void ReadSymbols(Inflation& a, Inflation& b)
         b.Ended(stepB);
 }
 
-void Finish(Inflation& band)
+#if defined(__x86_64__) || defined(__i386__)
+// The vector copy inlines only into code built for it.
+[[gnu::target("ssse3"), gnu::flatten]] void ReadSymbolsShuffled(Inflation& band)
+{
+    ReadSymbolsWith<true>(band);
+}
+[[gnu::target("ssse3"), gnu::flatten]] void ReadSymbolsShuffled(Inflation& a, Inflation& b)
+{
+    ReadSymbolsWith<true>(a, b);
+}
+#endif
+
+// The vector copy where the kernels in use allow it.
+bool Shuffles()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return &ActiveKernels() != &kPortableKernels;
+#else
+    return false;
+#endif
+}
+
+void ReadSymbols(Inflation& band, bool shuffle)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (shuffle)
+        return ReadSymbolsShuffled(band);
+#endif
+    ReadSymbolsWith<false>(band);
+}
+
+void ReadSymbols(Inflation& a, Inflation& b, bool shuffle)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (shuffle)
+        return ReadSymbolsShuffled(a, b);
+#endif
+    ReadSymbolsWith<false>(a, b);
+}
+
+void Finish(Inflation& band, bool shuffle)
 {
     for (band.Advance(); band.state == Inflation::kSymbols; band.Advance())
-        ReadSymbols(band);
+        ReadSymbols(band, shuffle);
 }
 
 thread_local Tables dynamicTables[2];
@@ -608,7 +812,7 @@ thread_local Tables dynamicTables[2];
 bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize)
 {
     Inflation band(in, inSize, last, out, outSize, &dynamicTables[0]);
-    Finish(band);
+    Finish(band, Shuffles());
     return band.state == Inflation::kDone;
 }
 
@@ -616,15 +820,16 @@ void InflateOwnBands(const OwnBand& a, const OwnBand& b, bool ok[2])
 {
     Inflation first(a.in, a.inSize, a.last, a.out, a.outSize, &dynamicTables[0]);
     Inflation second(b.in, b.inSize, b.last, b.out, b.outSize, &dynamicTables[1]);
+    const bool shuffle = Shuffles();
     first.Advance();
     second.Advance();
     while (first.state == Inflation::kSymbols && second.state == Inflation::kSymbols) {
-        ReadSymbols(first, second);
+        ReadSymbols(first, second, shuffle);
         first.Advance();
         second.Advance();
     }
-    Finish(first);
-    Finish(second);
+    Finish(first, shuffle);
+    Finish(second, shuffle);
     ok[0] = first.state == Inflation::kDone;
     ok[1] = second.state == Inflation::kDone;
 }
@@ -633,7 +838,7 @@ bool InflateStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSiz
                    StreamEnd& streamEnd)
 {
     Inflation stream(in, inSize, true, out, outSize, &dynamicTables[0]);
-    Finish(stream);
+    Finish(stream, Shuffles());
     streamEnd.finalBlockBit = stream.blockBit;
     streamEnd.endBit = stream.in.Position();
     return stream.state == Inflation::kDone;

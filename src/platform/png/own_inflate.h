@@ -3,7 +3,7 @@
 // byte) or is closed by the end of a block exactly at its last byte, which
 // our writer makes an empty stored block. It beats libdeflate on the
 // match-free writer's literals and runs, by far when two bands are
-// inflated together.
+// inflated together, and on the matching writer's photographs.
 #pragma once
 
 #include <cstddef>
@@ -34,12 +34,15 @@ struct OwnBand {
 // must not overlap.
 void InflateOwnBands(const OwnBand& a, const OwnBand& b, bool ok[2]);
 
-// True when band data opens with a dynamic block that has one distance
-// code: the match-free writer's literals and runs, where this reader beats
-// libdeflate. On streams of long copies libdeflate is the faster one.
-inline bool LiteralsAndRuns(const uint8_t* in, size_t size)
+// True for the bands this reader inflates faster than libdeflate: the
+// match-free writer's literals and runs (a dynamic block with one distance
+// code), and bands that keep 29% of their size or more, as smooth
+// photographs do. Tighter bands are mostly long copies, which libdeflate's
+// writer makes for rendered frames and libdeflate reads faster.
+inline bool OwnInflaterFaster(const uint8_t* in, size_t size, size_t outSize)
 {
-    return size >= 2 && ((in[0] >> 1) & 3) == 2 && (in[1] & 0x1F) == 0;
+    const bool literalsAndRuns = size >= 2 && ((in[0] >> 1) & 3) == 2 && (in[1] & 0x1F) == 0;
+    return literalsAndRuns || size * 100 >= outSize * 29;
 }
 
 // Where a deflate stream's last block starts and where it ends, in bits.
