@@ -70,6 +70,21 @@ std::vector<uint8_t> Write(const MatchParse& parse, size_t rawSize)
     return out;
 }
 
+// The parse of one piece, `data`, rebuilt from `sequences` so that its
+// symbol counts fit them.
+MatchParse Rebuilt(const uint8_t* data, const std::vector<MatchParse::Sequence>& sequences)
+{
+    MatchParse parse;
+    parse.Reserve(sequences.size());
+    parse.pieces.push_back(data);
+    const uint8_t* p = data;
+    for (const MatchParse::Sequence& s : sequences) {
+        AppendSequence(parse, p, s.literals, s.length, s.distance);
+        p += s.literals + s.length;
+    }
+    return parse;
+}
+
 // Output with guard bytes on both sides.
 struct Guarded {
     static constexpr size_t kGuard = 64;
@@ -163,28 +178,26 @@ TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclined)
     MatchParse parse;
     Deflate(bytes, true, &parse);
     ASSERT_GT(parse.count, 1u);
-    MatchParse::Sequence& first = parse.sequences[0];
-    const MatchParse::Sequence kept = first;
-    const size_t at = first.literals;  // bytes before the first match
-    const uint16_t edits[] = {static_cast<uint16_t>(at + 1), 32768};  // one past the band start; the whole window
-    for (const uint16_t distance : edits) {
-        SCOPED_TRACE(distance);
-        first.distance = distance;
-        const std::vector<uint8_t> in = Write(parse, bytes.size());
-        first = kept;
+    const std::vector<MatchParse::Sequence> found(parse.sequences.get(), parse.sequences.get() + parse.count);
+    const auto declined = [&](const std::vector<MatchParse::Sequence>& edited) {
+        const std::vector<uint8_t> in = Write(Rebuilt(bytes.data(), edited), bytes.size());
         Guarded out(bytes.size());
         EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
         EXPECT_TRUE(out.GuardsIntact());
+    };
+    // The first match reaching one byte before the band, and a whole window back.
+    for (const uint16_t distance : {static_cast<uint16_t>(found[0].literals + 1), uint16_t{32768}}) {
+        SCOPED_TRACE(distance);
+        std::vector<MatchParse::Sequence> edited = found;
+        edited[0].distance = distance;
+        declined(edited);
     }
     // The last match made longer than what is left of the band.
-    MatchParse::Sequence& last = parse.sequences[parse.count - 2];
-    ASSERT_LT(last.length, 258);
-    last.length = 258;
-    parse.sequences[parse.count - 1].literals = 0;
-    const std::vector<uint8_t> in = Write(parse, bytes.size());
-    Guarded out(bytes.size());
-    EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
-    EXPECT_TRUE(out.GuardsIntact());
+    std::vector<MatchParse::Sequence> edited = found;
+    ASSERT_LT(edited[edited.size() - 2].length, 258);
+    edited[edited.size() - 2].length = 258;
+    edited.back().literals = 0;
+    declined(edited);
 }
 
 TEST(OwnInflate, CopiesEveryShortDistanceAndLengthOnEveryPath)
@@ -193,27 +206,27 @@ TEST(OwnInflate, CopiesEveryShortDistanceAndLengthOnEveryPath)
     // more) and of lengths around the vector sizes, a literal between
     // each; they run up to the band's last byte.
     std::mt19937 rng(5);
-    MatchParse parse;
+    std::vector<MatchParse::Sequence> sequences;
     std::vector<uint8_t> bytes;
+    uint32_t literals = 0;  // since the last match
     const auto literal = [&] {
-        const uint8_t b = static_cast<uint8_t>(rng());
-        parse.Reserve(1);
-        parse.items[parse.count++] = b;
-        bytes.push_back(b);
+        bytes.push_back(static_cast<uint8_t>(rng()));
+        ++literals;
     };
     for (int i = 0; i < 70; ++i)
         literal();
-    for (uint32_t distance = 1; distance <= 70; ++distance) {
-        for (uint32_t length : {3u, 9u, 15u, 16u, 17u, 30u, 32u, 33u, 47u, 100u, 258u}) {
-            parse.Reserve(1);
-            parse.items[parse.count++] = length << 16 | distance;
+    for (uint16_t distance = 1; distance <= 70; ++distance) {
+        for (uint16_t length : {3, 9, 15, 16, 17, 30, 32, 33, 47, 100, 258}) {
+            sequences.push_back({literals, length, distance});
+            literals = 0;
             for (uint32_t i = 0; i < length; ++i)
                 bytes.push_back(bytes[bytes.size() - distance]);
             literal();
         }
     }
-    parse.count--;
     bytes.pop_back();
+    sequences.push_back({0, 0, 0});
+    const MatchParse parse = Rebuilt(bytes.data(), sequences);
     const std::vector<uint8_t> in = Write(parse, bytes.size());
     for (PngSimdPath path : {PngSimdPath::Portable, PngBestSimdPath()}) {
         SCOPED_TRACE(static_cast<int>(path));

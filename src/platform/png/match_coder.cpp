@@ -343,7 +343,7 @@ struct PixelSteps {
 
 // Counts a run of literals that a match follows: four at a time, those
 // past its end sent to the unused entries, so that only the loop's end can
-// be mispredicted. The match's four bytes or more make reading past safe.
+// be mispredicted. Reading at most three past the run stays inside the match after it.
 inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
 {
     for (size_t k = 0; k < run; k += 4) {
@@ -353,6 +353,24 @@ inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
 }
 
 } // namespace
+
+void AppendSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
+                    uint16_t distance)
+{
+    parse.sequences[parse.count++] = {run, length, distance};
+    if (length != 0) {
+        CountRun(literals, run, parse.literalCounts);
+        ++parse.litlenCounts[kLengths.symbol[length]];
+        ++parse.distCounts[DistSymbol(distance)];
+        return;
+    }
+    // The last run has nothing after it to read into: whole fours, then
+    // the rest one by one.
+    const uint32_t fours = run & ~uint32_t{3};
+    CountRun(literals, fours, parse.literalCounts);
+    for (uint32_t k = fours; k < run; ++k)
+        ++parse.literalCounts[0][literals[k]];
+}
 
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
                   const uint8_t* literalBits, MatchParse& parse, bool rowDistance)
@@ -371,7 +389,6 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
     const auto stepLease = stepShelf.Take();
     PixelSteps& steps = *stepLease;
     steps.Fill(pixelBytes, rowBytes);
-    MatchParse::Sequence* out = parse.sequences.get() + parse.count;
     size_t pos = 0, column = 0;  // column of pos in its row
     size_t literals = 0;         // the first literal since the last match
     const auto step = [&](size_t bytes) {
@@ -397,11 +414,8 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             step(steps.after[column]);
             continue;
         }
-        *out++ = {static_cast<uint32_t>(start - literals), static_cast<uint16_t>(length),
-                  static_cast<uint16_t>(m.distance)};
-        CountRun(data + literals, start - literals, parse.literalCounts);
-        ++parse.litlenCounts[kLengths.symbol[length]];
-        ++parse.distCounts[DistSymbol(static_cast<uint32_t>(m.distance))];
+        AppendSequence(parse, data + literals, static_cast<uint32_t>(start - literals),
+                       static_cast<uint16_t>(length), static_cast<uint16_t>(m.distance));
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.
@@ -421,14 +435,7 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         literals = pos;
         step(steps.atOrAfter[column]);
     }
-    // The last run has nothing after it to read into: whole fours, then
-    // the rest one by one.
-    *out++ = {static_cast<uint32_t>(size - literals), 0, 0};
-    const size_t fours = (size - literals) & ~size_t{3};
-    CountRun(data + literals, fours, parse.literalCounts);
-    for (size_t k = literals + fours; k < size; ++k)
-        ++parse.literalCounts[0][data[k]];
-    parse.count = static_cast<size_t>(out - parse.sequences.get());
+    AppendSequence(parse, data + literals, static_cast<uint32_t>(size - literals), 0, 0);
 }
 
 namespace {

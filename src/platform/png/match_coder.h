@@ -21,7 +21,7 @@ namespace pngcore {
 struct MatchParse {
     struct Sequence {
         uint32_t literals;  // bytes coded as literals before the match
-        uint16_t length;    // 4..258, or 0 where the piece ends
+        uint16_t length;    // 3..258, or 0 where the piece ends
         uint16_t distance;  // 1..32768
     };
     std::unique_ptr<Sequence[]> sequences;
@@ -40,6 +40,12 @@ struct MatchParse {
     // Room for `more` sequences after the present ones.
     void Reserve(size_t more);
 };
+
+// Appends a run of `run` literals, the bytes at `literals`, and the match
+// after it (length 0 where the piece ends, with the parse's pieces to be
+// told where it starts), counting their symbols. Room must be reserved.
+void AppendSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
+                    uint16_t distance);
 
 // Parses `size` bytes. Matches never reach before `data` nor past its end,
 // so pieces parsed apart stay independent. `pixelBytes` and `rowBytes` (a
