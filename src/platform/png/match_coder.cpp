@@ -354,8 +354,11 @@ inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
 
 } // namespace
 
-void AppendSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
-                    uint16_t distance)
+namespace {
+
+// The parse's own way in, kept inline there.
+inline void AddSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
+                        uint16_t distance)
 {
     parse.sequences[parse.count++] = {run, length, distance};
     if (length != 0) {
@@ -370,6 +373,14 @@ void AppendSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, ui
     CountRun(literals, fours, parse.literalCounts);
     for (uint32_t k = fours; k < run; ++k)
         ++parse.literalCounts[0][literals[k]];
+}
+
+} // namespace
+
+void AppendSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
+                    uint16_t distance)
+{
+    AddSequence(parse, literals, run, length, distance);
 }
 
 void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t rowBytes,
@@ -414,7 +425,7 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             step(steps.after[column]);
             continue;
         }
-        AppendSequence(parse, data + literals, static_cast<uint32_t>(start - literals),
+        AddSequence(parse, data + literals, static_cast<uint32_t>(start - literals),
                        static_cast<uint16_t>(length), static_cast<uint16_t>(m.distance));
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
@@ -435,7 +446,7 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         literals = pos;
         step(steps.atOrAfter[column]);
     }
-    AppendSequence(parse, data + literals, static_cast<uint32_t>(size - literals), 0, 0);
+    AddSequence(parse, data + literals, static_cast<uint32_t>(size - literals), 0, 0);
 }
 
 namespace {
