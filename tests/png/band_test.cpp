@@ -1,6 +1,8 @@
 // Frames cut into row bands: the same bytes whatever the pool, readable by
 // any decoder, and read back band by band only when the map fits the file.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <libdeflate.h>
 
 #include <functional>
@@ -159,6 +161,56 @@ TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)
     }
     // The cases exist to put every coder's bands through this.
     EXPECT_EQ(coders.size(), 3u);
+}
+
+// A terminal: lines of 8x16 glyphs from a small set, in two colours.
+Frame Terminal(uint32_t width, uint32_t height)
+{
+    std::mt19937 rng(11);
+    uint16_t glyphs[48][16];
+    for (auto& glyph : glyphs)
+        for (uint16_t& line : glyph)
+            line = static_cast<uint16_t>(rng() & 0xFF);
+    Frame f = MakeFrame(width, height, PngPixels::Bgr24, Content::Flat);
+    for (uint32_t cy = 0; cy + 16 <= height; cy += 16) {
+        const uint32_t length = static_cast<uint32_t>(rng() % (width / 8));
+        for (uint32_t cx = 0; cx < width / 8; ++cx) {
+            const size_t g = cx < length ? rng() % 48 : 0;
+            for (uint32_t y = 0; y < 16; ++y) {
+                for (uint32_t x = 0; x < 8; ++x) {
+                    const bool ink = g != 0 && (glyphs[g][y] >> x & 1) != 0;
+                    uint8_t* pixel = f.bytes.data() + (cy + y) * f.stride + (cx * 8 + x) * 3;
+                    pixel[0] = ink ? 0xE0 : 0x30;
+                    pixel[1] = ink ? 0xE0 : 0x24;
+                    pixel[2] = ink ? 0xD0 : 0x20;
+                }
+            }
+        }
+    }
+    return f;
+}
+
+TEST(Bands, ScreensGoOutUnfilteredWhereThatIsSmallerAndGradientsKeepTheirFilters)
+{
+    struct Case {
+        const char* name;
+        Frame frame;
+        bool unfiltered;
+    };
+    const Case cases[] = {{"terminal", Terminal(320, 480), true},
+                          {"gradient", MakeFrame(320, 480, PngPixels::Bgr24, Content::Gradient, 5), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(pngcore::CoderFor(c.frame.Source()), pngcore::Coder::Matching);
+        std::vector<uint8_t> png;
+        ASSERT_TRUE(EncodePng(c.frame.Source(), png));
+        const std::vector<uint8_t> filters = RowFilters(png, c.frame.height, c.frame.RowBytes());
+        const bool none = std::all_of(filters.begin(), filters.end(), [](uint8_t f) { return f == 0; });
+        EXPECT_EQ(none, c.unfiltered);
+        DecodedPng decoded;
+        ASSERT_TRUE(DecodePng(png.data(), png.size(), decoded));
+        EXPECT_TRUE(SamePixels(c.frame, decoded));
+    }
 }
 
 TEST(Bands, ThreadsStartWithTheFirstBandedFrame)

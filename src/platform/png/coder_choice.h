@@ -33,6 +33,11 @@ struct FrameChoice {
     // there; in photographs it cost more time than it saved bytes, which
     // nearer repeats found by the hash mostly give anyway.
     bool rowDistance = true;
+    // Whether our finder's rows go out unfiltered. On screens, text and
+    // window parts repeat exactly as they are but not as residuals, and
+    // ffmpeg's own PNGs of them are a tenth smaller without filters; the
+    // sample tells.
+    bool unfiltered = false;
     bool shaped = false;  // false when no code fits the sample's counts
     FrameCode code;
     CodeLengths lengths;

@@ -344,7 +344,7 @@ bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
         const FastKernels& k = ActiveKernels();
         FrameChoice choice;
         ChooseFrameCoder(source, k, n, bpp, choice);
-        const FilterPolicy policy{choice.guess, choice.upDiscountPercent};
+        const FilterPolicy policy{choice.guess, choice.upDiscountPercent, choice.unfiltered};
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;
