@@ -408,6 +408,15 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         while (column >= rowBytes)
             column -= rowBytes;
     };
+    // The next pixel start: a pixel further, but for the row's end.
+    const auto nextPixel = [&] {
+        if (column + pixelBytes < rowBytes) {
+            pos += pixelBytes;
+            column += pixelBytes;
+        } else {
+            step(steps.after[column]);
+        }
+    };
     step(steps.atOrAfter[0]);
     // Matches are looked for while 8 bytes remain; the last few go out as
     // literals.
@@ -415,14 +424,14 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         const uint8_t* const p = data + pos;
         const Match m = finder->Find(p);
         if (m.length == 0) {
-            step(steps.after[column]);
+            nextPixel();
             continue;
         }
         const size_t room = std::min({pos - m.distance, pos - literals, kMaxMatch - m.length});
         const size_t back = GrowBack(data, pos, m.distance, room);
         const size_t start = pos - back, length = m.length + back;
         if (!Pays(data + start, length, m.distance, literalBits, data + size)) {
-            step(steps.after[column]);
+            nextPixel();
             continue;
         }
         AddSequence(parse, data + literals, static_cast<uint32_t>(start - literals),
