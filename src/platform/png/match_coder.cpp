@@ -439,21 +439,21 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.
+        // Either way the parse goes on at the first pixel start from the
+        // match's end.
         const size_t stop = start + length;
         if (length < kRecordAll) {
-            for (size_t q = pos + steps.after[column], c = column + steps.after[column];
-                 q < stop && q + 8 <= size; q += steps.after[c], c += steps.after[c]) {
-                if (c >= rowBytes)
-                    c -= rowBytes;
-                finder->Insert(data + q);
+            for (nextPixel(); pos < stop; nextPixel()) {
+                if (pos + 8 <= size)
+                    finder->Insert(data + pos);
             }
         } else {
             for (size_t q = stop - 4; q < stop && q + 8 <= size; ++q)
                 finder->Insert(data + q);
+            step(stop - pos);
+            step(steps.atOrAfter[column]);
         }
-        step(stop - pos);
-        literals = pos;
-        step(steps.atOrAfter[column]);
+        literals = stop;
     }
     AddSequence(parse, data + literals, static_cast<uint32_t>(size - literals), 0, 0);
 }
