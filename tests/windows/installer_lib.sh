@@ -64,14 +64,15 @@ run_setup() {
 
 # Runs the uninstaller the Uninstall entry names, silently. It goes on in
 # a copy of itself after the first process exits; removing its own folder
-# is its last step, so that is what the wait is for.
+# is its last step, so that is what the wait is for. On a machine busy with
+# other tests that copy can take well over half a minute.
 run_uninstaller() {
     local command
     command=$(reg_value "$uninstall_key" UninstallString 64)
     [ -n "$command" ] || { fail "no UninstallString"; return; }
     command=${command#\"}
     "$wine" "${command%\"}" /S || fail "the uninstaller returned $?"
-    for _ in $(seq 150); do
+    for _ in $(seq 600); do
         [ -e "$install_dir" ] || return
         sleep 0.2
     done
