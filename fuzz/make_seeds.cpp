@@ -4,6 +4,7 @@
 // pairs and frames a host sends in a normal session.
 //
 //   make_seeds CORPUS_DIR [FIXTURE_PNG_DIR]
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -47,8 +48,10 @@ uint8_t DepthIndex(uint16_t depth)
 // output size comes from the frame's IHDR (choice bit 2).
 std::vector<uint8_t> DecompressSeed(uint16_t depth, const std::vector<uint8_t>& png)
 {
-    std::vector<uint8_t> seed = {static_cast<uint8_t>(DepthIndex(depth) | 4), 0, 0, 0};
-    seed.insert(seed.end(), png.begin(), png.end());
+    // Sized at once: growing a 4-byte vector trips GCC 12's -Warray-bounds.
+    std::vector<uint8_t> seed(4 + png.size(), 0);
+    seed[0] = static_cast<uint8_t>(DepthIndex(depth) | 4);
+    std::copy(png.begin(), png.end(), seed.begin() + 4);
     return seed;
 }
 
