@@ -204,6 +204,8 @@ bool UnfilteredWins(const PngSource& source, const FastKernels& k, size_t n, siz
     const size_t count = std::min<size_t>(source.height, kUnfilteredTrialRows);
     const size_t first = (source.height - count) / 2;
     std::vector<uint8_t> filtered, raw;
+    filtered.reserve(count * (n + 1));
+    raw.reserve(count * (n + 1));
     const RowLease lease(n);
     RowBuffers& rows = *lease;
     rows.ClearPrev();

@@ -204,16 +204,25 @@ uint8_t* DeflatePiece(const uint8_t* raw, size_t size, bool final, uint8_t* out,
 }
 
 // Band b's rows filtered, filter bytes included, in a buffer of its own for
-// the coders that look at the whole band at once.
+// the coders that look at the whole band at once. Unfiltered rows (filter
+// None) are reordered straight into it.
 class FilteredBand {
 public:
     FilteredBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                 const FilterPolicy& policy, const BandPlan& plan, size_t b)
+                 const FilterPolicy& policy, bool unfiltered, const BandPlan& plan, size_t b)
         : bytes_(plan.RawBytes(b))
     {
         std::vector<uint8_t>& raw = *lease_;
         if (raw.size() < bytes_)
             raw.resize(bytes_);
+        if (unfiltered) {
+            for (size_t i = 0; i < plan.out[b].rows; ++i) {
+                uint8_t* row = raw.data() + i * (n + 1);
+                row[0] = 0;
+                k.swizzle(SourceRow(source, plan.FirstRow(b) + i), row + 1, n, source.pixels);
+            }
+            return;
+        }
         const RowLease rowLease(n);
         RowBuffers& rows = *rowLease;
         rows.ClearPrev();
@@ -241,7 +250,7 @@ private:
 void EncodeLibdeflateBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
                           const FilterPolicy& policy, BandPlan& plan, uint8_t* slots, size_t b)
 {
-    const FilteredBand raw(source, k, n, bpp, policy, plan, b);
+    const FilteredBand raw(source, k, n, bpp, policy, false, plan, b);
     uint8_t* slot = slots + plan.slot[b];
     uint8_t* end = DeflatePiece(raw.data(), raw.size(), plan.Last(b), slot, slots + plan.slot[b + 1]);
     plan.out[b].data = slot;
@@ -260,7 +269,7 @@ void EncodeMatchBand(const PngSource& source, const FastKernels& k, size_t n, si
                      const FilterPolicy& policy, const FrameChoice& choice, BandPlan& plan,
                      uint8_t* slots, size_t b)
 {
-    const FilteredBand raw(source, k, n, bpp, policy, plan, b);
+    const FilteredBand raw(source, k, n, bpp, policy, choice.unfiltered, plan, b);
     static ScratchShelf<MatchParse> parses;
     const auto parseLease = parses.Take();
     MatchParse& parse = *parseLease;
@@ -344,7 +353,7 @@ bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
         const FastKernels& k = ActiveKernels();
         FrameChoice choice;
         ChooseFrameCoder(source, k, n, bpp, choice);
-        const FilterPolicy policy{choice.guess, choice.upDiscountPercent, choice.unfiltered};
+        const FilterPolicy policy{choice.guess, choice.upDiscountPercent};
 
         // Reused: fresh pages for every frame cost more than coding it.
         static ScratchShelf<std::vector<uint8_t>> slotShelf;

@@ -87,6 +87,11 @@ struct FastKernels {
     // Returns how many leading rows it undid, possibly none.
     size_t (*unfilterRows)(const uint8_t* filters, uint8_t* const* rows, size_t count,
                            const uint8_t* prev, size_t n, size_t bpp);
+
+    // Whether the inflater may copy matches with SSSE3's byte shuffle. Its
+    // loop must inline the copy, so it is built twice rather than called
+    // through a pointer.
+    bool shuffleCopies;
 };
 
 extern const FastKernels kPortableKernels;

@@ -161,6 +161,7 @@ const FastKernels kAvx2Kernels = {
     EncodeBytesAvx2,
     UnfilterRowVec,
     UnfilterRowsVec,
+    true,
 };
 
 } // namespace pngcore

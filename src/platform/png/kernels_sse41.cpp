@@ -63,6 +63,7 @@ const FastKernels kSse41Kernels = {
     EncodeBytes,
     UnfilterRowVec,
     UnfilterRowsVec,
+    true,
 };
 
 } // namespace pngcore

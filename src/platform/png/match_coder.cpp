@@ -348,7 +348,8 @@ struct PixelSteps {
 
 // Counts a run of literals that a match follows: four at a time, those
 // past its end sent to the unused entries, so that only the loop's end can
-// be mispredicted. Reading at most three past the run stays inside the match after it.
+// be mispredicted. Reading at most three past the run stays inside the
+// match after it.
 inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
 {
     for (size_t k = 0; k < run; k += 4) {
@@ -356,10 +357,6 @@ inline void CountRun(const uint8_t* p, size_t run, uint64_t (*counts)[512])
             ++counts[j][p[k + j] | size_t{k + j >= run} << 8];
     }
 }
-
-} // namespace
-
-namespace {
 
 // The parse's own way in, kept inline there.
 inline void AddSequence(MatchParse& parse, const uint8_t* literals, uint32_t run, uint16_t length,
@@ -523,6 +520,12 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
     uint32_t literal[512] = {};
     for (unsigned b = 0; b < 256; ++b)
         literal[b] = code.litlenCode[b] | uint32_t{code.litlenLength[b]} << 16;
+    // Three literals of at most 15 bits fit one put.
+    const auto putThree = [&](uint32_t e0, uint32_t e1, uint32_t e2) {
+        const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
+        writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
+                   n1 + (e2 >> 16));
+    };
     size_t piece = 0;
     const uint8_t* p = parse.count != 0 ? parse.pieces[0] : nullptr;
     for (size_t i = 0; i < parse.count; ++i) {
@@ -530,27 +533,18 @@ void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to,
         const size_t run = s.literals;
         if (s.length == 0) {
             size_t k = 0;
-            for (; k + 3 <= run; k += 3) {
-                const uint32_t e0 = literal[p[k]], e1 = literal[p[k + 1]], e2 = literal[p[k + 2]];
-                const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
-                writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
-                           n1 + (e2 >> 16));
-            }
+            for (; k + 3 <= run; k += 3)
+                putThree(literal[p[k]], literal[p[k + 1]], literal[p[k + 2]]);
             for (; k < run; ++k)
-                writer.Put(literal[p[k]] & 0xFFFF, literal[p[k]] >> 16);
+                putThree(literal[p[k]], 0, 0);
             if (++piece < parse.pieces.size())
                 p = parse.pieces[piece];
             continue;
         }
-        // Three literals of at most 15 bits fit one put; as when counting,
-        // the match's bytes make reading past the run safe.
+        // As when counting, the match's bytes make reading past the run safe.
         for (size_t k = 0; k < run; k += 3) {
-            const uint32_t e0 = literal[p[k]];
-            const uint32_t e1 = literal[p[k + 1] | size_t{k + 1 >= run} << 8];
-            const uint32_t e2 = literal[p[k + 2] | size_t{k + 2 >= run} << 8];
-            const unsigned n0 = e0 >> 16, n1 = n0 + (e1 >> 16);
-            writer.Put(uint64_t{e0 & 0xFFFF} | uint64_t{e1 & 0xFFFF} << n0 | uint64_t{e2 & 0xFFFF} << n1,
-                       n1 + (e2 >> 16));
+            putThree(literal[p[k]], literal[p[k + 1] | size_t{k + 1 >= run} << 8],
+                     literal[p[k + 2] | size_t{k + 2 >= run} << 8]);
         }
         p += run;
         const unsigned length = s.length, distance = s.distance;

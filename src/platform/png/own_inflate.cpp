@@ -772,14 +772,7 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
 #endif
 
 // The vector copy where the kernels in use allow it.
-bool Shuffles()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    return &ActiveKernels() != &kPortableKernels;
-#else
-    return false;
-#endif
-}
+bool Shuffles() { return ActiveKernels().shuffleCopies; }
 
 void ReadSymbols(Inflation& band, bool shuffle)
 {

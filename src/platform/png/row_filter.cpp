@@ -35,12 +35,6 @@ const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
                           const FilterPolicy& policy, bool bandStart)
 {
     const size_t n = rows.n();
-    if (policy.unfiltered) {
-        uint8_t* none = rows.filtered()[0];
-        std::memcpy(none, rows.cur(), n);
-        none[-1] = 0;
-        return none - 1;
-    }
     // A row like the one above (screens, flat areas) is all zeros under
     // Up, which nothing beats: skip trying the five filters.
     if (!bandStart && std::memcmp(rows.cur(), rows.prev(), n) == 0) {

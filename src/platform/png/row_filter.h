@@ -49,12 +49,10 @@ private:
 
 // How rows are judged. Coders that find matches lose them when
 // neighbouring rows take different filters, so they favour Up by a share
-// of its estimated cost; where the sample showed that, rows go out as they
-// are (None), which nothing is judged against.
+// of its estimated cost.
 struct FilterPolicy {
     const LiteralTables& costs;
     unsigned upDiscountPercent = 0;
-    bool unfiltered = false;
 };
 
 inline const uint8_t* SourceRow(const PngSource& source, size_t r)
