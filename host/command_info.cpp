@@ -72,9 +72,13 @@ int RunInfo(const std::vector<std::string>& args)
     std::printf("size         %d x %d%s\n", h.biWidth, h.biHeight < 0 ? -h.biHeight : h.biHeight,
                 h.biHeight < 0 ? " (top-down)" : "");
     std::printf("depth        %u bits per pixel\n", h.biBitCount);
-    std::printf("compression  %s (stream handler '%s')\n",
-                h.biCompression == BI_RGB ? "BI_RGB" : ("'" + FourccText(h.biCompression) + "'").c_str(),
-                FourccText(avi.Handler()).c_str());
+    // Quoted by printf rather than by string concatenation, which GCC 12
+    // flags with a false -Wrestrict warning.
+    if (h.biCompression == BI_RGB)
+        std::printf("compression  BI_RGB");
+    else
+        std::printf("compression  '%s'", FourccText(h.biCompression).c_str());
+    std::printf(" (stream handler '%s')\n", FourccText(avi.Handler()).c_str());
     std::printf("rows         %s\n", RowOrder(h, AviSoftware(readPath)).c_str());
     if (avi.Rate() != 0 && avi.Scale() != 0)
         std::printf("frame rate   %.3f fps (%u/%u)\n",

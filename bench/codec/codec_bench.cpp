@@ -49,12 +49,12 @@ const std::vector<Frame>& Frames(uint16_t bitCount)
     static std::vector<Frame> frames24;
     static std::vector<Frame> frames32;
     std::vector<Frame>& frames = bitCount == 24 ? frames24 : frames32;
-    const size_t frameBytes = size_t{kWidth} * kHeight * 3;
+    const size_t frameBytes = static_cast<size_t>(kWidth) * kHeight * 3;
     if (frames.empty()) {
         for (size_t at = 0; at + frameBytes <= bgr.size(); at += frameBytes) {
             Frame frame(kWidth, kHeight, bitCount);
             const uint8_t* source = bgr.data() + at;
-            for (size_t p = 0; p < size_t{kWidth} * kHeight; ++p) {
+            for (size_t p = 0; p < static_cast<size_t>(kWidth) * kHeight; ++p) {
                 if (bitCount == 24) {
                     std::memcpy(frame.rows.data() + 3 * p, source + 3 * p, 3);
                 } else {

@@ -65,13 +65,6 @@ inline unsigned DistSymbol(uint32_t distance)
 
 inline unsigned DistExtraBits(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
 
-inline uint32_t Load32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 inline uint64_t Load64(const uint8_t* p)
 {
     uint64_t v;
@@ -445,9 +438,11 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
         // match's end.
         const size_t stop = start + length;
         if (length < kRecordAll) {
-            for (nextPixel(); pos < stop; nextPixel()) {
+            nextPixel();
+            while (pos < stop) {
                 if (pos + 8 <= size)
                     finder->Insert(data + pos);
+                nextPixel();
             }
         } else {
             for (size_t q = stop - 4; q < stop && q + 8 <= size; ++q)
