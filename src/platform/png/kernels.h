@@ -67,12 +67,15 @@ struct FastKernels {
     // directions). Reads and writes exactly `bytes` bytes.
     void (*swizzle)(const uint8_t* src, uint8_t* dst, size_t bytes, PngPixels pixels);
 
-    // Writes the five filtered forms of `cur` (above it `prev`) to out[f] and
-    // the estimated bit cost of each under `costs`, over the bytes of the
+    // Writes the estimated bit cost under `costs` of each of the five
+    // filtered forms of `cur` (above it `prev`), over the bytes of the
     // blocks CostedBlock names, to cost[f].
-    void (*filterRow)(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
-                      const LiteralTables& costs, uint8_t* const out[kFilterCount],
-                      uint64_t cost[kFilterCount]);
+    void (*filterCosts)(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
+                        const LiteralTables& costs, uint64_t cost[kFilterCount]);
+
+    // Writes `cur` filtered with `filter` (0..4) to `out`.
+    void (*filterRow)(uint8_t filter, const uint8_t* cur, const uint8_t* prev, size_t n,
+                      size_t bpp, uint8_t* out);
 
     // Codes `n` bytes (readable 32 bytes further) as literals and runs.
     void (*encodeBytes)(const uint8_t* data, size_t n, const FrameCode& code, RunState& run,

@@ -157,6 +157,7 @@ FASTPNG_ATTR void EncodeBytesAvx2(const uint8_t* data, size_t n, const FrameCode
 
 const FastKernels kAvx2Kernels = {
     SwizzleVec,
+    FilterCostsVec,
     FilterRowVec,
     EncodeBytesAvx2,
     UnfilterRowVec,

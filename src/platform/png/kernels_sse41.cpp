@@ -59,6 +59,7 @@ void EncodeBytes(const uint8_t* data, size_t n, const FrameCode& code, RunState&
 
 const FastKernels kSse41Kernels = {
     SwizzleVec,
+    FilterCostsVec,
     FilterRowVec,
     EncodeBytes,
     UnfilterRowVec,

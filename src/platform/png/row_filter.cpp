@@ -7,11 +7,10 @@ namespace pngcore {
 RowBuffers::RowBuffers(size_t n) : n_(n)
 {
     const size_t stride = kRowPad + n + 1 + kRowPad;
-    storage_.reset(new uint8_t[stride * (2 + kFilterCount)]());
+    storage_.reset(new uint8_t[stride * 3]());
     prev_ = storage_.get() + kRowPad;
     cur_ = prev_ + stride;
-    for (size_t f = 0; f < kFilterCount; ++f)
-        filtered_[f] = storage_.get() + (2 + f) * stride + kRowPad + 1;
+    filtered_ = cur_ + stride + 1;
 }
 
 void RowBuffers::ClearPrev() { std::memset(prev_, 0, n_); }
@@ -35,16 +34,16 @@ const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
                           const FilterPolicy& policy, bool bandStart)
 {
     const size_t n = rows.n();
+    uint8_t* const out = rows.filtered();
     // A row like the one above (screens, flat areas) is all zeros under
     // Up, which nothing beats: skip trying the five filters.
     if (!bandStart && std::memcmp(rows.cur(), rows.prev(), n) == 0) {
-        uint8_t* up = rows.filtered()[2];
-        std::memset(up, 0, n);
-        up[-1] = 2;
-        return up - 1;
+        std::memset(out, 0, n);
+        out[-1] = 2;
+        return out - 1;
     }
     uint64_t cost[kFilterCount];
-    k.filterRow(rows.cur(), rows.prev(), n, bpp, policy.costs, rows.filtered(), cost);
+    k.filterCosts(rows.cur(), rows.prev(), n, bpp, policy.costs, cost);
     size_t f = cost[1] < cost[0] ? 1 : 0;
     if (!bandStart) {
         cost[2] -= cost[2] * policy.upDiscountPercent / 100;
@@ -53,9 +52,9 @@ const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
                 f = g;
         }
     }
-    uint8_t* data = rows.filtered()[f] - 1;
-    data[0] = static_cast<uint8_t>(f);
-    return data;
+    k.filterRow(static_cast<uint8_t>(f), rows.cur(), rows.prev(), n, bpp, out);
+    out[-1] = static_cast<uint8_t>(f);
+    return out - 1;
 }
 
 } // namespace pngcore

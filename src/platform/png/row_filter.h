@@ -14,13 +14,13 @@
 namespace pngcore {
 
 // Row buffers with the padding the kernels expect: two raw rows and the
-// five filtered forms, each filtered form with its filter byte in front.
+// filtered row, its filter byte in front.
 class RowBuffers {
 public:
     explicit RowBuffers(size_t n);
     uint8_t* prev() { return prev_; }
     uint8_t* cur() { return cur_; }
-    uint8_t* const* filtered() { return filtered_; }
+    uint8_t* filtered() { return filtered_; }
     void Advance() { std::swap(prev_, cur_); }
     void ClearPrev();
     size_t n() const { return n_; }
@@ -30,7 +30,7 @@ private:
     std::unique_ptr<uint8_t[]> storage_;
     uint8_t* prev_;
     uint8_t* cur_;
-    uint8_t* filtered_[kFilterCount];
+    uint8_t* filtered_;
 };
 
 // Row buffers for rows of n bytes, kept on a shelf for the next band.
