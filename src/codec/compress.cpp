@@ -66,7 +66,10 @@ bool CopyEncodedBytes(IStream* stream, uint32_t size, uint8_t* output)
             return false;
         if (read == 0 || read > wanted)
             return false;  // the stream holds less than the encoder reported
-        std::memcpy(output + total, chunk, read);
+        if (read == kReadChunkBytes)
+            std::memcpy(output + total, chunk, kReadChunkBytes);  // inlined: the usual case
+        else
+            std::memcpy(output + total, chunk, read);
         total += read;
     }
     return true;
