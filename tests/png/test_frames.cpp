@@ -37,6 +37,7 @@ const char* PathName(PngSimdPath path)
     case PngSimdPath::Portable: return "Portable";
     case PngSimdPath::Sse41: return "Sse41";
     case PngSimdPath::Avx2: return "Avx2";
+    case PngSimdPath::Avx512: return "Avx512";
     }
     return "?";
 }

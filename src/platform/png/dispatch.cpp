@@ -13,8 +13,11 @@ PngSimdPath DetectPath()
 {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"))
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) {
+        if (__builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+            return PngSimdPath::Avx512;
         return PngSimdPath::Avx2;
+    }
     if (__builtin_cpu_supports("sse4.1"))
         return PngSimdPath::Sse41;
 #endif
@@ -49,6 +52,7 @@ const FastKernels& pngcore::ActiveKernels()
     const PngSimdPath path = forced < 0 ? PngBestSimdPath() : static_cast<PngSimdPath>(forced);
     switch (path) {
 #if defined(__x86_64__) || defined(__i386__)
+    case PngSimdPath::Avx512: return kAvx512Kernels;
     case PngSimdPath::Avx2: return kAvx2Kernels;
     case PngSimdPath::Sse41: return kSse41Kernels;
 #endif

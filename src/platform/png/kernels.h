@@ -104,6 +104,7 @@ extern const FastKernels kPortableKernels;
 #if defined(__x86_64__) || defined(__i386__)
 extern const FastKernels kSse41Kernels;
 extern const FastKernels kAvx2Kernels;
+extern const FastKernels kAvx512Kernels;
 #endif
 
 // The kernels of the path in use.

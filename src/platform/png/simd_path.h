@@ -8,6 +8,7 @@ enum class PngSimdPath : uint8_t {
     Portable,
     Sse41,
     Avx2,
+    Avx512,  // the AVX2 kernels built for AVX-512 VL and BW
 };
 
 // The best path this processor supports.
