@@ -66,10 +66,7 @@ bool CopyEncodedBytes(IStream* stream, uint32_t size, uint8_t* output)
             return false;
         if (read == 0 || read > wanted)
             return false;  // the stream holds less than the encoder reported
-        if (read == kReadChunkBytes)
-            std::memcpy(output + total, chunk, kReadChunkBytes);  // inlined: the usual case
-        else
-            std::memcpy(output + total, chunk, read);
+        std::memcpy(output + total, chunk, read);
         total += read;
     }
     return true;

@@ -106,34 +106,60 @@ const Piece kPieces[] = {
      2, 33},
 };
 
-TEST(MatchCoder, ParsesInflateToTheirBytes)
+// Writes `parse` as one final block and inflates it; its bytes must be
+// `bytes`, and the estimate near the size.
+void ExpectInflatesTo(const MatchParse& parse, const std::vector<uint8_t>& bytes)
 {
     std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> d(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    std::vector<uint8_t> coded(MatchBlockBound(bytes.size()));
+    BitWriter writer;
+    writer.next = coded.data();
+    WriteParse(parse, writer, true);
+    writer.AlignToByte();
+    const size_t size = static_cast<size_t>(writer.next - coded.data());
+    ASSERT_LE(size + 8, coded.size());
+    const uint64_t estimate = CodedBits(parse) / 8;
+    EXPECT_LT(estimate, size + 80);
+    EXPECT_GT(estimate + 80, size);
+    std::vector<uint8_t> back(bytes.size() + 1);
+    size_t in = 0, out = 0;
+    ASSERT_EQ(libdeflate_deflate_decompress_ex(d.get(), coded.data(), size, back.data(), back.size(),
+                                               &in, &out),
+              LIBDEFLATE_SUCCESS);
+    EXPECT_EQ(in, size);
+    back.resize(out);
+    EXPECT_EQ(back, bytes);
+}
+
+TEST(MatchCoder, ParsesInflateToTheirBytes)
+{
     for (const Piece& piece : kPieces) {
-        SCOPED_TRACE(piece.name);
-        const std::vector<uint8_t> bytes = piece.make();
-        MatchParse parse;
-        ParseMatches(bytes.data(), bytes.size(), piece.pixel, piece.row, ResidualBits(), parse);
-        std::vector<uint8_t> coded(MatchBlockBound(bytes.size()));
-        BitWriter writer;
-        writer.next = coded.data();
-        WriteParse(parse, writer, true);
-        writer.AlignToByte();
-        const size_t size = static_cast<size_t>(writer.next - coded.data());
-        ASSERT_LE(size + 8, coded.size());
-        const uint64_t estimate = CodedBits(parse) / 8;
-        EXPECT_LT(estimate, size + 80);
-        EXPECT_GT(estimate + 80, size);
-        std::vector<uint8_t> back(bytes.size() + 1);
-        size_t in = 0, out = 0;
-        ASSERT_EQ(libdeflate_deflate_decompress_ex(d.get(), coded.data(), size, back.data(), back.size(),
-                                                   &in, &out),
-                  LIBDEFLATE_SUCCESS);
-        EXPECT_EQ(in, size);
-        back.resize(out);
-        EXPECT_EQ(back, bytes);
+        for (const bool rowDistance : {true, false}) {
+            SCOPED_TRACE(testing::Message() << piece.name << (rowDistance ? "" : ", no row distance"));
+            const std::vector<uint8_t> bytes = piece.make();
+            MatchParse parse;
+            ParseMatches(bytes.data(), bytes.size(), piece.pixel, piece.row, ResidualBits(), parse,
+                         rowDistance);
+            ExpectInflatesTo(parse, bytes);
+        }
     }
+}
+
+TEST(MatchCoder, PiecesParsedIntoOneParseWriteTheirBytesInOrder)
+{
+    // Each piece's matches stay inside it, and its literals are read from it.
+    std::vector<uint8_t> whole;
+    MatchParse parse;
+    std::vector<std::vector<uint8_t>> pieces;
+    for (const Piece& piece : kPieces)
+        pieces.push_back(piece.make());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        ParseMatches(pieces[i].data(), pieces[i].size(), kPieces[i].pixel, kPieces[i].row,
+                     ResidualBits(), parse);
+        whole.insert(whole.end(), pieces[i].begin(), pieces[i].end());
+    }
+    ExpectInflatesTo(parse, whole);
 }
 
 TEST(MatchCoder, SmoothFramesTakeTheMatchingPathOnEveryLayout)

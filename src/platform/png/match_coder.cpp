@@ -430,7 +430,7 @@ void ParseMatches(const uint8_t* data, size_t size, size_t pixelBytes, size_t ro
             continue;
         }
         AddSequence(parse, data + literals, static_cast<uint32_t>(start - literals),
-                       static_cast<uint16_t>(length), static_cast<uint16_t>(m.distance));
+                    static_cast<uint16_t>(length), static_cast<uint16_t>(m.distance));
         // Positions inside short matches are recorded too: on smooth
         // content the next repeat often starts there. Inside long ones
         // (screens) that would cost more than it finds; the last few do.

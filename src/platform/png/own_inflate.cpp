@@ -457,6 +457,28 @@ inline void PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
     in.Drop(Drop(e));
 }
 
+constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
+constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
+
+// The literals of up to three lookups, the first being `e` (literals):
+// three lookups of at most 12 bits fit one refill, and write at most 9
+// bytes and a spare. True when all three were literals; otherwise `e` is
+// the entry that was not, none of its bits taken.
+[[gnu::always_inline]] inline bool PutLiteralRun(uint32_t& e, const Tables& t, uint8_t*& p,
+                                                 BitReader& in)
+{
+    PutLiterals(e, p, in);
+    e = t.lit[in.buf & kLitMask];
+    if (Count(e) == 0)
+        return false;
+    PutLiterals(e, p, in);
+    e = t.lit[in.buf & kLitMask];
+    if (Count(e) == 0)
+        return false;
+    PutLiterals(e, p, in);
+    return true;
+}
+
 // A length's or distance's value: its base and the extra bits after its
 // code, all dropped.
 inline size_t TakeValue(uint32_t e, BitReader& in)
@@ -482,9 +504,6 @@ inline bool Complete(uint32_t& e, BitReader& in, const Canonical& canon, Alphabe
 
 enum class Step { kMore, kBlockEnd, kBad };
 
-constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
-constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
-
 // Decodes one lookup's worth of symbols: up to three lookups of literals,
 // or one match, or the end of block. Fails for a bad code, a distance
 // before `out`, or output past `end`.
@@ -494,17 +513,8 @@ constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
     static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
     in.Refill();
     uint32_t e = t.lit[in.buf & kLitMask];
-    // Literals in runs: three lookups of at most 12 bits fit one refill,
-    // and write at most 9 bytes and a spare.
     if (end - p >= 16 && Count(e) != 0) {
-        PutLiterals(e, p, in);
-        e = t.lit[in.buf & kLitMask];
-        if (Count(e) != 0) {
-            PutLiterals(e, p, in);
-            e = t.lit[in.buf & kLitMask];
-            if (Count(e) != 0)
-                PutLiterals(e, p, in);
-        }
+        PutLiteralRun(e, t, p, in);
         return Step::kMore;
     }
     if (Count(e) == 0 && Kind(e) == kSub)
@@ -562,16 +572,8 @@ template <bool kShuffle>
     in.RefillFast();
     uint32_t e = t.lit[in.buf & kLitMask];
     if (Count(e) != 0) {
-        PutLiterals(e, p, in);
-        e = t.lit[in.buf & kLitMask];
-        if (Count(e) != 0) {
-            PutLiterals(e, p, in);
-            e = t.lit[in.buf & kLitMask];
-            if (Count(e) != 0) {
-                PutLiterals(e, p, in);
-                return true;
-            }
-        }
+        if (PutLiteralRun(e, t, p, in))
+            return true;
         // A match needs up to 48 bits.
         in.RefillFast();
     }
@@ -581,14 +583,9 @@ template <bool kShuffle>
     const unsigned count = in.count;
     const size_t length = TakeValue(e, in);
     const uint32_t d = t.dist[in.buf & kDistMask];
-    if ((d & kKindMask) != 0) {
-        in.buf = buf;
-        in.count = count;
-        return false;
-    }
-    const size_t distance = TakeValue(d, in);
-    if (distance > static_cast<size_t>(p - out)) {
-        in.buf = buf;
+    const size_t distance = (d & kKindMask) == 0 ? TakeValue(d, in) : 0;
+    if (distance == 0 || distance > static_cast<size_t>(p - out)) {
+        in.buf = buf;  // the match is left to DecodeStep
         in.count = count;
         return false;
     }

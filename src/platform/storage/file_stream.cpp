@@ -54,16 +54,6 @@ public:
         if (buffer == nullptr && count != 0)
             return STG_E_INVALIDPOINTER;
         auto* out = static_cast<uint8_t*>(buffer);
-        // Small reads of what the buffer holds (a frame read back in
-        // chunks) take the short way.
-        const uint64_t held = start_ + length_;
-        if (count != 0 && position_ >= start_ && position_ <= held && count <= held - position_) {
-            std::memcpy(out, buffer_.data() + (position_ - start_), count);
-            position_ += count;
-            if (read != nullptr)
-                *read = count;
-            return S_OK;
-        }
         ULONG done = 0;
         while (done < count && position_ < size_) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, size_ - position_));
