@@ -172,6 +172,24 @@ TEST(OwnInflate, TwoBandsTogetherReadAsEachAlone)
     }
 }
 
+// Inflates `in`, a final band meant to hold `bytes`, on the portable path
+// and on the best one, whose match copies differ: accepted or declined as
+// `accepted` says, never writing outside, and exact where accepted.
+void ExpectOnEveryCopy(const std::vector<uint8_t>& in, const std::vector<uint8_t>& bytes, bool accepted)
+{
+    for (PngSimdPath path : {PngSimdPath::Portable, PngBestSimdPath()}) {
+        SCOPED_TRACE(static_cast<int>(path));
+        PngForceSimdPath(path);
+        Guarded out(bytes.size());
+        EXPECT_EQ(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()), accepted);
+        EXPECT_TRUE(out.GuardsIntact());
+        if (accepted) {
+            EXPECT_EQ(std::memcmp(out.data(), bytes.data(), bytes.size()), 0);
+        }
+    }
+    PngForceSimdPath(PngBestSimdPath());
+}
+
 TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclinedOnEveryPath)
 {
     const std::vector<uint8_t> bytes = BandBytes(20000, 2);
@@ -182,15 +200,7 @@ TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclinedOnEveryPath)
     // The fast step, with and without its vector copy, hands the match
     // back to the checked step, which must decline it.
     const auto declined = [&](const std::vector<MatchParse::Sequence>& edited) {
-        const std::vector<uint8_t> in = Write(Rebuilt(bytes.data(), edited), bytes.size());
-        for (PngSimdPath path : {PngSimdPath::Portable, PngBestSimdPath()}) {
-            SCOPED_TRACE(static_cast<int>(path));
-            PngForceSimdPath(path);
-            Guarded out(bytes.size());
-            EXPECT_FALSE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
-            EXPECT_TRUE(out.GuardsIntact());
-        }
-        PngForceSimdPath(PngBestSimdPath());
+        ExpectOnEveryCopy(Write(Rebuilt(bytes.data(), edited), bytes.size()), bytes, false);
     };
     // The first match reaching one byte before the band, and a whole window back.
     for (const uint16_t distance : {static_cast<uint16_t>(found[0].literals + 1), uint16_t{32768}}) {
@@ -233,17 +243,7 @@ TEST(OwnInflate, CopiesEveryShortDistanceAndLengthOnEveryPath)
     }
     bytes.pop_back();
     sequences.push_back({0, 0, 0});
-    const MatchParse parse = Rebuilt(bytes.data(), sequences);
-    const std::vector<uint8_t> in = Write(parse, bytes.size());
-    for (PngSimdPath path : {PngSimdPath::Portable, PngBestSimdPath()}) {
-        SCOPED_TRACE(static_cast<int>(path));
-        PngForceSimdPath(path);
-        Guarded out(bytes.size());
-        EXPECT_TRUE(InflateOwnBand(in.data(), in.size(), true, out.data(), bytes.size()));
-        EXPECT_TRUE(out.GuardsIntact());
-        EXPECT_EQ(std::memcmp(out.data(), bytes.data(), bytes.size()), 0);
-    }
-    PngForceSimdPath(PngBestSimdPath());
+    ExpectOnEveryCopy(Write(Rebuilt(bytes.data(), sequences), bytes.size()), bytes, true);
 }
 
 TEST(OwnInflate, DamagedBandsNeverWriteOutsideAndAgreeWithLibdeflate)
