@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -160,30 +161,38 @@ TEST(FastDecoder, UndoesEveryPairOfFilters)
     }
 }
 
-TEST(FastDecoder, UndoesRunsOfPaethRows)
+TEST(FastDecoder, UndoesRunsOfRowsThatLookLeft)
 {
-    // Paeth rows are undone four at a time; runs of 1 to 9 such rows after
-    // other filters, at widths around the 4-byte loads.
-    for (uint32_t bpp : {3u, 4u}) {
-        for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 9u, 31u}) {
-            for (uint32_t run = 1; run <= 9; ++run) {
-                std::vector<uint8_t> raw;
-                uint32_t height = 0;
-                for (uint8_t lead : {uint8_t{0}, uint8_t{2}, uint8_t{1}}) {
-                    for (uint32_t r = 0; r < run + (lead == 1 ? 0 : 1); ++r) {
-                        raw.push_back(r == 0 ? lead : uint8_t{4});
-                        for (uint32_t x = 0; x < width * bpp; ++x)
-                            raw.push_back(static_cast<uint8_t>(x * 37 + height * 101 + (x * height) % 7));
-                        ++height;
+    // Rows that look left are undone eight, four or two at a time; runs of
+    // 1 to 17 such rows (all paeth, all average, or sub, average and paeth
+    // mixed) after other filters, at widths around the 4-byte loads and the
+    // eight-pixel ramp.
+    const auto paeth = [](uint32_t) { return uint8_t{4}; };
+    const auto average = [](uint32_t) { return uint8_t{3}; };
+    const auto mixed = [](uint32_t r) { return static_cast<uint8_t>(r % 3 == 0 ? 1 : r % 3 == 1 ? 4 : 3); };
+    for (const auto& filterOf : {std::function<uint8_t(uint32_t)>(paeth), std::function<uint8_t(uint32_t)>(average),
+                                 std::function<uint8_t(uint32_t)>(mixed)}) {
+        for (uint32_t bpp : {3u, 4u}) {
+            for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 9u, 12u, 31u}) {
+                for (uint32_t run = 1; run <= 17; ++run) {
+                    std::vector<uint8_t> raw;
+                    uint32_t height = 0;
+                    for (uint8_t lead : {uint8_t{0}, uint8_t{2}, uint8_t{1}}) {
+                        for (uint32_t r = 0; r < run + (lead == 1 ? 0 : 1); ++r) {
+                            raw.push_back(r == 0 ? lead : filterOf(r));
+                            for (uint32_t x = 0; x < width * bpp; ++x)
+                                raw.push_back(static_cast<uint8_t>(x * 37 + height * 101 + (x * height) % 7));
+                            ++height;
+                        }
                     }
-                }
-                const auto png = BuildPng({{"IHDR", Ihdr(width, height, 8, bpp == 3 ? 2 : 6)},
-                                           {"IDAT", Zlib(raw)},
-                                           {"IEND", {}}});
-                for (auto& path : AvailablePaths()) {
-                    ForcedPath forced(path);
-                    ASSERT_TRUE(FastTakes(png));
-                    ExpectAgreement(png);
+                    const auto png = BuildPng({{"IHDR", Ihdr(width, height, 8, bpp == 3 ? 2 : 6)},
+                                               {"IDAT", Zlib(raw)},
+                                               {"IEND", {}}});
+                    for (auto& path : AvailablePaths()) {
+                        ForcedPath forced(path);
+                        ASSERT_TRUE(FastTakes(png));
+                        ExpectAgreement(png);
+                    }
                 }
             }
         }

@@ -121,10 +121,10 @@ bool UnfilterRows(const PlainImage& image, uint8_t* raw, uint32_t firstRow, uint
     const size_t n = image.n;
     const size_t rowStep = n + 1;
     for (size_t r = 0; r < count;) {
-        uint8_t filters[4];
-        uint8_t* rows[4];
+        uint8_t filters[kUnfilterBatch];
+        uint8_t* rows[kUnfilterBatch];
         size_t batch = 0;
-        for (; batch < 4 && r + batch < count; ++batch) {
+        for (; batch < kUnfilterBatch && r + batch < count; ++batch) {
             uint8_t* row = raw + (r + batch) * rowStep;
             if (row[0] > 4)
                 return false;

@@ -64,6 +64,9 @@ constexpr size_t kCostedBytes = 32;
 constexpr size_t kCostedStride = 128;
 constexpr bool CostedBlock(size_t i) { return i % kCostedStride < kCostedBytes; }
 
+// Most rows unfilterRows takes at once.
+constexpr size_t kUnfilterBatch = 8;
+
 struct FastKernels {
     // Reorders `bytes` bytes between the imaging layout and PNG order (BGR
     // and RGB swap, 16-bit samples swap bytes; the same call serves both
@@ -88,9 +91,10 @@ struct FastKernels {
     // unfiltered (zeros for the first). Reads nothing outside the two rows.
     void (*unfilterRow)(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp);
 
-    // Undoes the filters of up to `count` consecutive rows (rows[k] below
-    // rows[k - 1], the first below `prev`) together, where that is faster.
-    // Returns how many leading rows it undid, possibly none.
+    // Undoes the filters of up to `count` (at most kUnfilterBatch)
+    // consecutive rows (rows[k] below rows[k - 1], the first below `prev`)
+    // together, where that is faster. Returns how many leading rows it
+    // undid, possibly none.
     size_t (*unfilterRows)(const uint8_t* filters, uint8_t* const* rows, size_t count,
                            const uint8_t* prev, size_t n, size_t bpp);
 
