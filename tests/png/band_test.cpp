@@ -76,6 +76,28 @@ std::vector<uint8_t> RowFilters(const std::vector<uint8_t>& png, size_t height, 
     return filters;
 }
 
+// An edit of a file's band map, the chunk's CRC repaired after it.
+using MapEdit = std::function<void(uint8_t* map, size_t size)>;
+
+void PutBe32At(uint8_t* p, uint32_t v)
+{
+    std::vector<uint8_t> bytes;
+    png_bytes::PutBe32(bytes, v);
+    std::copy(bytes.begin(), bytes.end(), p);
+}
+
+std::vector<uint8_t> EditMap(std::vector<uint8_t> png, const MapEdit& edit)
+{
+    for (const ChunkAt& chunk : ChunksOf(png)) {
+        if (chunk.type != pngcore::kBandMapType)
+            continue;
+        edit(png.data() + chunk.at + 8, chunk.length);
+        PutBe32At(png.data() + chunk.at + 8 + chunk.length,
+                  libdeflate_crc32(0, png.data() + chunk.at + 4, chunk.length + 4));
+    }
+    return png;
+}
+
 uint32_t BandRowsOf(uint32_t width, PngPixels pixels)
 {
     return pngcore::BandRows(size_t{width} * PngBytesPerPixel(pixels) + 1);
@@ -155,6 +177,17 @@ TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)
                 EXPECT_TRUE(SamePixels(frame, serial));
             }
         }
+        if (bands > 1) {
+            // The map says whether libdeflate wrote the bands; a wrong
+            // word changes the speed of reading, not the pixels.
+            const auto& map = *std::find_if(chunks.begin(), chunks.end(),
+                                            [](const ChunkAt& chunk) { return chunk.type == pngcore::kBandMapType; });
+            EXPECT_EQ(reference[map.at + 9], pngcore::CoderFor(frame.Source()) != pngcore::Coder::Libdeflate);
+            const std::vector<uint8_t> flipped = EditMap(reference, [](uint8_t* m, size_t) { m[1] ^= 1; });
+            DecodedPng decoded;
+            ASSERT_TRUE(pngcore::DecodePlainPng(flipped.data(), flipped.size(), decoded, nullptr));
+            EXPECT_TRUE(SamePixels(frame, decoded));
+        }
         DecodedPng bySpng;
         ASSERT_TRUE(ReferenceDecode(reference.data(), reference.size(), bySpng));
         EXPECT_TRUE(SamePixels(frame, bySpng));
@@ -228,17 +261,8 @@ TEST(Bands, ThreadsStartWithTheFirstBandedFrame)
     EXPECT_EQ(pool.Started(), 2u);
 }
 
-// A banded frame whose map is then edited (CRC repaired): every reader
-// must still give the exact pixels, through the serial path.
-using MapEdit = std::function<void(uint8_t* map, size_t size)>;
-
-void PutBe32At(uint8_t* p, uint32_t v)
-{
-    std::vector<uint8_t> bytes;
-    png_bytes::PutBe32(bytes, v);
-    std::copy(bytes.begin(), bytes.end(), p);
-}
-
+// A banded frame whose map is then mangled: every reader must still give
+// the exact pixels, through the serial path.
 struct MangledMap {
     const char* what;
     MapEdit edit;
@@ -256,20 +280,10 @@ const MangledMap kMangled[] = {
     {"huge band count", [](uint8_t* m, size_t) { PutBe32At(m + 4, 0xFFFFFFFF); }},
     {"one band for three chunks", [](uint8_t* m, size_t) { PutBe32At(m + 4, 1); PutBe32At(m + 8 + 4, 0); }},
     {"unknown version", [](uint8_t* m, size_t) { m[0] = 2; }},
+    {"unknown flag", [](uint8_t* m, size_t) { m[1] |= 2; }},
     {"rows start past zero", [](uint8_t* m, size_t) { PutBe32At(m + 8, 1); }},
 };
 
-std::vector<uint8_t> EditMap(std::vector<uint8_t> png, const MapEdit& edit)
-{
-    for (const ChunkAt& chunk : ChunksOf(png)) {
-        if (chunk.type != pngcore::kBandMapType)
-            continue;
-        edit(png.data() + chunk.at + 8, chunk.length);
-        PutBe32At(png.data() + chunk.at + 8 + chunk.length,
-                  libdeflate_crc32(0, png.data() + chunk.at + 4, chunk.length + 4));
-    }
-    return png;
-}
 
 TEST(Bands, MangledMapsFallBackToTheRightPixels)
 {

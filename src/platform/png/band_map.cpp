@@ -6,7 +6,9 @@
 //
 //   offset  size  field
 //   0       1     version, 1
-//   1       3     zero
+//   1       1     flags: bit 0 set when every band came from the writer's
+//                 own coders, not libdeflate; other bits zero
+//   2       2     zero
 //   4       4     band count N (>= 1)
 //   8       16*N  per band, in row order:
 //                   first row, row count,
@@ -31,13 +33,15 @@ namespace {
 constexpr uint8_t kVersion = 1;
 constexpr size_t kHeadBytes = 8;
 constexpr size_t kEntryBytes = 16;
+constexpr uint8_t kOwnCodedFlag = 1;
 
 } // namespace
 
-std::vector<uint8_t> WriteBandMap(const std::vector<Band>& bands)
+std::vector<uint8_t> WriteBandMap(const std::vector<Band>& bands, bool ownCoded)
 {
     std::vector<uint8_t> body(kHeadBytes + kEntryBytes * bands.size(), 0);
     body[0] = kVersion;
+    body[1] = ownCoded ? kOwnCodedFlag : 0;
     StoreBe32(body.data() + 4, static_cast<uint32_t>(bands.size()));
     uint8_t* p = body.data() + kHeadBytes;
     for (const Band& band : bands) {
@@ -50,10 +54,13 @@ std::vector<uint8_t> WriteBandMap(const std::vector<Band>& bands)
     return body;
 }
 
-bool ReadBandMap(const uint8_t* body, size_t size, uint32_t height, std::vector<Band>& bands)
+bool ReadBandMap(const uint8_t* body, size_t size, uint32_t height, std::vector<Band>& bands,
+                 bool& ownCoded)
 {
-    if (size < kHeadBytes || body[0] != kVersion || body[1] != 0 || body[2] != 0 || body[3] != 0)
+    if (size < kHeadBytes || body[0] != kVersion || (body[1] & ~kOwnCodedFlag) != 0 || body[2] != 0 ||
+        body[3] != 0)
         return false;
+    ownCoded = body[1] == kOwnCodedFlag;
     const uint32_t count = LoadBe32(body + 4);
     // The length check comes first, so a huge count costs nothing.
     if (count == 0 || count > height || (size - kHeadBytes) / kEntryBytes != count ||

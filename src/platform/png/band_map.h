@@ -38,14 +38,18 @@ struct Band {
     uint32_t offset;  // where in that IDAT's data the band starts
 };
 
-// The chunk body for `bands`.
-std::vector<uint8_t> WriteBandMap(const std::vector<Band>& bands);
+// The chunk body for `bands`; `ownCoded` when every band came from this
+// writer's own coders (literals, runs and near matches), which the own
+// inflater reads faster than libdeflate whatever their ratio.
+std::vector<uint8_t> WriteBandMap(const std::vector<Band>& bands, bool ownCoded = false);
 
-// Parses a chunk body. Returns false unless the version is known, the
-// length matches the count and the bands cover rows 0..height-1 in order,
-// each at least one row, starting at strictly increasing positions. Whether
-// the positions fit the file is the reader's to check.
-bool ReadBandMap(const uint8_t* body, size_t size, uint32_t height, std::vector<Band>& bands);
+// Parses a chunk body. Returns false unless the version and flags are
+// known, the length matches the count and the bands cover rows
+// 0..height-1 in order, each at least one row, starting at strictly
+// increasing positions. Whether the positions fit the file is the
+// reader's to check; the flag is a hint, and every band is checked alike.
+bool ReadBandMap(const uint8_t* body, size_t size, uint32_t height, std::vector<Band>& bands,
+                 bool& ownCoded);
 
 // The Adler-32 of A followed by B, from the Adler-32s of A and of B and
 // the length of B.

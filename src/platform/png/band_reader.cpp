@@ -54,7 +54,8 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
                  uint8_t* raw, DecodedPng& out, PngWorkers* workers)
 {
     std::vector<Band> bands;
-    if (!ReadBandMap(map, mapSize, image.height, bands) || bands.size() != idat.size())
+    bool ownCoded = false;
+    if (!ReadBandMap(map, mapSize, image.height, bands, ownCoded) || bands.size() != idat.size())
         return false;
     const size_t count = bands.size();
     for (size_t b = 0; b < count; ++b) {
@@ -84,8 +85,8 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
             jobs[b - first] = {idat[b].first + band.offset, idat[b].second - band.offset - (last ? 4 : 0),
                                last, raw + size_t{band.firstRow} * rowStep, size_t{band.rows} * rowStep};
         }
-        const bool own[2] = {OwnInflaterFaster(jobs[0].in, jobs[0].inSize, jobs[0].outSize),
-                             OwnInflaterFaster(jobs[1].in, jobs[1].inSize, jobs[1].outSize)};
+        const bool own[2] = {ownCoded || OwnInflaterFaster(jobs[0].in, jobs[0].inSize, jobs[0].outSize),
+                             ownCoded || OwnInflaterFaster(jobs[1].in, jobs[1].inSize, jobs[1].outSize)};
         if (end - first == 2 && own[0] && own[1]) {
             InflateOwnBands(jobs[0], jobs[1], ok);
         } else {

@@ -68,7 +68,7 @@ bool PutBand(PngSink& sink, const BandStream& band)
 } // namespace
 
 bool PutPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
-                PngSink& sink)
+                bool ownCoded, PngSink& sink)
 {
     static constexpr uint8_t kZlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, no dictionary
     uint8_t trailer[4];
@@ -86,7 +86,7 @@ bool PutPngFile(const PngSource& source, const BandData* bands, size_t count, ui
         chunk += static_cast<uint32_t>(streams[b].Chunks());
         total += streams[b].Size() + 12 * streams[b].Chunks();
     }
-    const std::vector<uint8_t> mapBody = count > 1 ? WriteBandMap(map) : std::vector<uint8_t>();
+    const std::vector<uint8_t> mapBody = count > 1 ? WriteBandMap(map, ownCoded) : std::vector<uint8_t>();
     sink.Expect(8 + 25 + (count > 1 ? mapBody.size() + 12 : 0) + total + 12);
 
     if (!sink.Put(kPngSignature, sizeof kPngSignature))

@@ -16,12 +16,12 @@ struct BandData {
     uint32_t rows;
 };
 
-// Puts signature, IHDR, the band map when there are several bands, the
-// zlib stream (header, the bands in order, `adler`) with each band
-// starting a new IDAT chunk, and IEND. False when the sink stops; throws
-// std::bad_alloc.
+// Puts signature, IHDR, the band map when there are several bands (telling
+// whether they are `ownCoded`), the zlib stream (header, the bands in
+// order, `adler`) with each band starting a new IDAT chunk, and IEND.
+// False when the sink stops; throws std::bad_alloc.
 bool PutPngFile(const PngSource& source, const BandData* bands, size_t count, uint32_t adler,
-                PngSink& sink);
+                bool ownCoded, PngSink& sink);
 
 inline uint32_t LoadBe32(const uint8_t* p)
 {

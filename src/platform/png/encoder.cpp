@@ -386,7 +386,8 @@ bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
         }
         if (!coded)
             throw std::bad_alloc();
-        return PutPngFile(source, plan.out.data(), plan.count, plan.FrameAdler(), sink);
+        return PutPngFile(source, plan.out.data(), plan.count, plan.FrameAdler(),
+                          choice.coder != Coder::Libdeflate, sink);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -34,11 +34,12 @@ struct OwnBand {
 // must not overlap.
 void InflateOwnBands(const OwnBand& a, const OwnBand& b, bool ok[2]);
 
-// True for the bands this reader inflates faster than libdeflate: the
-// match-free writer's literals and runs (a dynamic block with one distance
-// code), and bands that keep 29% of their size or more, as smooth
-// photographs do. Tighter bands are mostly long copies, which libdeflate's
-// writer makes for rendered frames and libdeflate reads faster.
+// For bands whose band map does not say who wrote them: true for those
+// this reader likely inflates faster than libdeflate, the match-free
+// writer's literals and runs (a dynamic block with one distance code) and
+// bands that keep 29% of their size or more. Tighter bands are mostly long
+// copies, which libdeflate's writer makes for rendered frames and
+// libdeflate reads faster.
 inline bool OwnInflaterFaster(const uint8_t* in, size_t size, size_t outSize)
 {
     const bool literalsAndRuns = size >= 2 && ((in[0] >> 1) & 3) == 2 && (in[1] & 0x1F) == 0;
