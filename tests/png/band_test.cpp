@@ -196,6 +196,35 @@ TEST(Bands, SameBytesWithAnyPoolOnEveryPathAndEveryReaderAgrees)
     EXPECT_EQ(coders.size(), 3u);
 }
 
+TEST(Bands, MatchFreeFramesWhoseSampleAgreesGiveEveryRowThatFilter)
+{
+    // Grain, and every 32nd row a grainy ramp that alone would take Sub: most
+    // sampled rows agree, and every row but a band's first, which may not
+    // look above it, takes their filter.
+    const uint32_t rows = BandRowsOf(640, PngPixels::Bgr24);
+    Frame frame = MakeFrame(640, 2 * rows + 5, PngPixels::Bgr24, Content::Photo, 4);
+    std::mt19937 rng(8);
+    for (uint32_t r = 3; r < frame.height; r += 32) {
+        for (size_t x = 0; x < frame.RowBytes(); ++x)
+            frame.bytes[r * frame.stride + x] = static_cast<uint8_t>(x / 3 + rng() % 4);
+    }
+    ASSERT_EQ(pngcore::CoderFor(frame.Source()), pngcore::Coder::MatchFree);
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(EncodePng(frame.Source(), png));
+    const std::vector<uint8_t> filters = RowFilters(png, frame.height, frame.RowBytes());
+    std::set<uint8_t> taken;
+    for (size_t r = 1; r < filters.size(); ++r) {
+        if (r % rows == 0)
+            EXPECT_LE(filters[r], 1) << "row " << r;
+        else
+            taken.insert(filters[r]);
+    }
+    EXPECT_EQ(taken.size(), 1u);
+    DecodedPng decoded;
+    ASSERT_TRUE(DecodePng(png.data(), png.size(), decoded));
+    EXPECT_TRUE(SamePixels(frame, decoded));
+}
+
 // A terminal: lines of 8x16 glyphs from a small set, in two colours.
 Frame Terminal(uint32_t width, uint32_t height)
 {

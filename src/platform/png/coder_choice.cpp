@@ -58,6 +58,9 @@ constexpr unsigned kLibdeflateDiscount = 25;
 // Sampled bytes our finder codes in more bits than this, on average, are
 // photographic rather than screen-like.
 constexpr double kPhotoBitsPerByte = 1.0;
+// Share of the sampled rows, in percent, that must take one filter for the
+// match-free coder to give it to every row.
+constexpr size_t kFrameFilterPercent = 80;
 
 struct CountSink {
     SymbolCounts& counts;
@@ -70,6 +73,8 @@ struct Sample {
     SymbolCounts counts;       // every group
     SymbolCounts quickCounts;  // the quick try's groups
     std::vector<uint8_t> bytes;  // filtered rows, filter byte first
+    size_t rows = 0;
+    size_t rowsWith[kFilterCount] = {};  // rows that took each filter
     size_t groupBytes = 0;
     size_t groups = 0;
 };
@@ -95,6 +100,8 @@ void TakeSample(const PngSource& source, const FastKernels& k, size_t n, size_t 
             k.swizzle(SourceRow(source, r - 1), rows.prev(), n, source.pixels);
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
         const uint8_t* data = FilterBest(k, rows, bpp, policy, false);
+        ++sample.rowsWith[data[0]];
+        ++sample.rows;
         // The quick try's rows are counted apart and added to the rest after.
         const bool quick = sample.groups > 1 && std::count(std::begin(kQuickGroups),
                                                            std::end(kQuickGroups), group) != 0;
@@ -243,6 +250,16 @@ void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, s
     choice.coder = decision.coder;
     choice.upDiscountPercent = decision.upDiscountPercent;
     choice.rowDistance = decision.rowDistance;
+    // Grain only: elsewhere rows that agree in the sample may still differ
+    // where it did not look (the edges of flat areas, say), and cost much
+    // more under the wrong filter.
+    const bool grain = choice.shaped && static_cast<double>(EstimatedBits(sample.counts, choice.lengths)) >=
+                                            kPhotoBitsPerByte * static_cast<double>(sample.bytes.size());
+    if (decision.coder == Coder::MatchFree && grain) {
+        const size_t* most = std::max_element(std::begin(sample.rowsWith), std::end(sample.rowsWith));
+        if (*most * 100 >= sample.rows * kFrameFilterPercent)
+            choice.frameFilter = static_cast<uint8_t>(most - std::begin(sample.rowsWith));
+    }
     // Screens only: photographs are never smaller unfiltered.
     if (decision.coder == Coder::Matching && decision.rowDistance)
         choice.unfiltered = UnfilteredWins(source, k, n, bpp, choice.guess, choice.LiteralBits());

@@ -98,8 +98,8 @@ size_t MatchFreeSlotBytes(size_t rawBytes)
 }
 
 void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
-                         const FrameCode& code, const CodeLengths& lengths, BandPlan& plan,
-                         uint8_t* slots, size_t b)
+                         const FrameCode& code, const CodeLengths& lengths, uint8_t frameFilter,
+                         BandPlan& plan, uint8_t* slots, size_t b)
 {
     const RowLease rowLease(n);
     RowBuffers& rows = *rowLease;
@@ -112,7 +112,7 @@ void EncodeMatchFreeBand(const PngSource& source, const FastKernels& k, size_t n
     const size_t first = plan.FirstRow(b);
     for (size_t r = first; r < first + plan.out[b].rows; ++r) {
         k.swizzle(SourceRow(source, r), rows.cur(), n, source.pixels);
-        const uint8_t* data = FilterBest(k, rows, bpp, FilterPolicy{code.literals},
+        const uint8_t* data = FilterBest(k, rows, bpp, FilterPolicy{code.literals, 0, frameFilter},
                                          r == first && r != 0);
         k.encodeBytes(data, n + 1, code, run, writer);
         adler = libdeflate_adler32(adler, data, n + 1);
@@ -371,7 +371,8 @@ bool EncodePng(const PngSource& source, PngSink& sink, PngWorkers* workers)
         if (choice.coder == Coder::MatchFree) {
             uint8_t* const base = slotsFor(MatchFreeSlotBytes);
             coded = CodeBands(workers, plan, [&](size_t b) {
-                EncodeMatchFreeBand(source, k, n, bpp, choice.code, choice.lengths, plan, base, b);
+                EncodeMatchFreeBand(source, k, n, bpp, choice.code, choice.lengths, choice.frameFilter, plan,
+                                    base, b);
             });
         } else if (choice.coder == Coder::Matching) {
             uint8_t* const base = slotsFor(MatchSlotBytes);

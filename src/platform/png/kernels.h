@@ -50,6 +50,8 @@ struct FrameCode {
 };
 
 constexpr size_t kFilterCount = 5;
+// No filter set for a frame: each row is judged.
+constexpr uint8_t kAnyFilter = 0xFF;
 
 // Rows handed to kernels have 32 readable zero bytes before their first
 // byte and 32 readable bytes after their last; filter outputs have 32

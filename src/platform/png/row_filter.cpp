@@ -42,6 +42,11 @@ const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
         out[-1] = 2;
         return out - 1;
     }
+    if (!bandStart && policy.frameFilter != kAnyFilter) {
+        k.filterRow(policy.frameFilter, rows.cur(), rows.prev(), n, bpp, out);
+        out[-1] = policy.frameFilter;
+        return out - 1;
+    }
     uint64_t cost[kFilterCount];
     k.filterCosts(rows.cur(), rows.prev(), n, bpp, policy.costs, cost);
     size_t f = cost[1] < cost[0] ? 1 : 0;

@@ -53,6 +53,9 @@ private:
 struct FilterPolicy {
     const LiteralTables& costs;
     unsigned upDiscountPercent = 0;
+    // The filter every row but a band's first takes without being judged,
+    // or kAnyFilter.
+    uint8_t frameFilter = kAnyFilter;
 };
 
 inline const uint8_t* SourceRow(const PngSource& source, size_t r)
