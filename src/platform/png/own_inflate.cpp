@@ -278,24 +278,25 @@ void FillSubtables(const uint8_t* lengths, unsigned n, Tables& t)
 // Runs of two or three literals whose codes together fit the lookup's
 // bits: the bits after a literal's code index the next one's entry. That
 // index is below the entry's own, so going down reads single literals.
+// Without branches: which entries join varies entry by entry, and the
+// tables are built again for every band.
 void AddRuns(Tables& t)
 {
     static_assert(kLitTableBits <= 12, "three literals and the bits fit an entry");
     const uint32_t* single = t.lit;
+    const auto literal = [](uint32_t e) { return Count(e) == 1; };
     for (uint32_t i = (1u << kLitTableBits); i-- > 0;) {
-        uint32_t e = single[i];
-        if (Count(e) != 1)
-            continue;
-        for (unsigned count = 1; count < 3; ++count) {
-            const unsigned used = Drop(e);
-            if (used >= kLitTableBits)
-                break;
-            const uint32_t next = single[i >> used];
-            if (Count(next) != 1 || used + Drop(next) > kLitTableBits)
-                break;
-            e = Literal(used + Drop(next), count + 1, Bytes(e) | Bytes(next) << (8 * count));
-        }
-        t.lit[i] = e;
+        const uint32_t e1 = single[i];
+        // Shifts of kLitTableBits or more index entry 0, never joined then.
+        const unsigned used1 = std::min(Drop(e1), kLitTableBits);
+        const uint32_t e2 = single[i >> used1];
+        const unsigned used2 = std::min(used1 + Drop(e2), kLitTableBits);
+        const uint32_t e3 = single[i >> used2];
+        const bool two = literal(e1) && literal(e2) && used1 + Drop(e2) <= kLitTableBits && used1 < kLitTableBits;
+        const bool three = two && literal(e3) && used2 < kLitTableBits && used2 + Drop(e3) <= kLitTableBits;
+        const uint32_t pair = Literal(used2, 2, Bytes(e1) | Bytes(e2) << 8);
+        const uint32_t triple = Literal(used2 + Drop(e3), 3, Bytes(e1) | Bytes(e2) << 8 | Bytes(e3) << 16);
+        t.lit[i] = three ? triple : two ? pair : e1;
     }
 }
 
