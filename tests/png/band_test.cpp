@@ -313,7 +313,6 @@ const MangledMap kMangled[] = {
     {"rows start past zero", [](uint8_t* m, size_t) { PutBe32At(m + 8, 1); }},
 };
 
-
 TEST(Bands, MangledMapsFallBackToTheRightPixels)
 {
     PngWorkers pool(2);

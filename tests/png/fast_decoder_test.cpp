@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 
@@ -167,11 +166,8 @@ TEST(FastDecoder, UndoesRunsOfRowsThatLookLeft)
     // 1 to 17 such rows (all paeth, all average, or sub, average and paeth
     // mixed) after other filters, at widths around the 4-byte loads and the
     // eight-pixel ramp.
-    const auto paeth = [](uint32_t) { return uint8_t{4}; };
-    const auto average = [](uint32_t) { return uint8_t{3}; };
-    const auto mixed = [](uint32_t r) { return static_cast<uint8_t>(r % 3 == 0 ? 1 : r % 3 == 1 ? 4 : 3); };
-    for (const auto& filterOf : {std::function<uint8_t(uint32_t)>(paeth), std::function<uint8_t(uint32_t)>(average),
-                                 std::function<uint8_t(uint32_t)>(mixed)}) {
+    static constexpr uint8_t kPatterns[][3] = {{4, 4, 4}, {3, 3, 3}, {1, 4, 3}};
+    for (const auto& pattern : kPatterns) {
         for (uint32_t bpp : {3u, 4u}) {
             for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 9u, 12u, 31u}) {
                 for (uint32_t run = 1; run <= 17; ++run) {
@@ -179,7 +175,7 @@ TEST(FastDecoder, UndoesRunsOfRowsThatLookLeft)
                     uint32_t height = 0;
                     for (uint8_t lead : {uint8_t{0}, uint8_t{2}, uint8_t{1}}) {
                         for (uint32_t r = 0; r < run + (lead == 1 ? 0 : 1); ++r) {
-                            raw.push_back(r == 0 ? lead : filterOf(r));
+                            raw.push_back(r == 0 ? lead : pattern[r % 3]);
                             for (uint32_t x = 0; x < width * bpp; ++x)
                                 raw.push_back(static_cast<uint8_t>(x * 37 + height * 101 + (x * height) % 7));
                             ++height;

@@ -236,6 +236,20 @@ bool UnfilteredWins(const PngSource& source, const FastKernels& k, size_t n, siz
     return static_cast<double>(CodedBits(parse)) < (1 - kUnfilteredGain) * filteredBits;
 }
 
+// The filter nearly all sampled rows took, on grain only: elsewhere rows
+// that agree in the sample may still differ where it did not look (the
+// edges of flat areas, say), and cost much more under the wrong filter.
+uint8_t FrameFilter(const Sample& sample, const FrameChoice& choice)
+{
+    if (!choice.shaped || static_cast<double>(EstimatedBits(sample.counts, choice.lengths)) <
+                              kPhotoBitsPerByte * static_cast<double>(sample.bytes.size()))
+        return kAnyFilter;
+    const size_t* most = std::max_element(std::begin(sample.rowsWith), std::end(sample.rowsWith));
+    if (*most * 100 < sample.rows * kFrameFilterPercent)
+        return kAnyFilter;
+    return static_cast<uint8_t>(most - std::begin(sample.rowsWith));
+}
+
 } // namespace
 
 void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, size_t bpp,
@@ -250,16 +264,8 @@ void ChooseFrameCoder(const PngSource& source, const FastKernels& k, size_t n, s
     choice.coder = decision.coder;
     choice.upDiscountPercent = decision.upDiscountPercent;
     choice.rowDistance = decision.rowDistance;
-    // Grain only: elsewhere rows that agree in the sample may still differ
-    // where it did not look (the edges of flat areas, say), and cost much
-    // more under the wrong filter.
-    const bool grain = choice.shaped && static_cast<double>(EstimatedBits(sample.counts, choice.lengths)) >=
-                                            kPhotoBitsPerByte * static_cast<double>(sample.bytes.size());
-    if (decision.coder == Coder::MatchFree && grain) {
-        const size_t* most = std::max_element(std::begin(sample.rowsWith), std::end(sample.rowsWith));
-        if (*most * 100 >= sample.rows * kFrameFilterPercent)
-            choice.frameFilter = static_cast<uint8_t>(most - std::begin(sample.rowsWith));
-    }
+    if (decision.coder == Coder::MatchFree)
+        choice.frameFilter = FrameFilter(sample, choice);
     // Screens only: photographs are never smaller unfiltered.
     if (decision.coder == Coder::Matching && decision.rowDistance)
         choice.unfiltered = UnfilteredWins(source, k, n, bpp, choice.guess, choice.LiteralBits());

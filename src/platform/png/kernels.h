@@ -64,7 +64,6 @@ constexpr size_t kRowPad = 32;
 // bytes.
 constexpr size_t kCostedBytes = 32;
 constexpr size_t kCostedStride = 128;
-constexpr bool CostedBlock(size_t i) { return i % kCostedStride < kCostedBytes; }
 
 // Most rows unfilterRows takes at once.
 constexpr size_t kUnfilterBatch = 8;
@@ -76,8 +75,8 @@ struct FastKernels {
     void (*swizzle)(const uint8_t* src, uint8_t* dst, size_t bytes, PngPixels pixels);
 
     // Writes the estimated bit cost under `costs` of each of the five
-    // filtered forms of `cur` (above it `prev`), over the bytes of the
-    // blocks CostedBlock names, to cost[f].
+    // filtered forms of `cur` (above it `prev`), over the first
+    // kCostedBytes of every kCostedStride bytes, to cost[f].
     void (*filterCosts)(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
                         const LiteralTables& costs, uint64_t cost[kFilterCount]);
 

@@ -30,13 +30,13 @@ void FilterCosts(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp,
                  const LiteralTables& costs, uint64_t cost[kFilterCount])
 {
     uint64_t sum[kFilterCount] = {};
-    for (size_t i = 0; i < n; ++i) {
-        if (!CostedBlock(i))
-            continue;
-        uint8_t r[kFilterCount];
-        FilterByte(cur, prev, i, bpp, r);
-        for (size_t f = 0; f < kFilterCount; ++f)
-            sum[f] += costs.length[r[f]];
+    for (size_t block = 0; block < n; block += kCostedStride) {
+        for (size_t i = block; i < block + kCostedBytes && i < n; ++i) {
+            uint8_t r[kFilterCount];
+            FilterByte(cur, prev, i, bpp, r);
+            for (size_t f = 0; f < kFilterCount; ++f)
+                sum[f] += costs.length[r[f]];
+        }
     }
     for (size_t f = 0; f < kFilterCount; ++f)
         cost[f] = sum[f];

@@ -30,6 +30,28 @@ ScratchShelf<RowLease::Kept>& RowLease::Shelf()
     return shelf;
 }
 
+namespace {
+
+// The cheapest filter by the costed blocks; a band's first row may only
+// use None or Sub.
+uint8_t JudgedFilter(const FastKernels& k, RowBuffers& rows, size_t bpp, const FilterPolicy& policy,
+                     bool bandStart)
+{
+    uint64_t cost[kFilterCount];
+    k.filterCosts(rows.cur(), rows.prev(), rows.n(), bpp, policy.costs, cost);
+    size_t f = cost[1] < cost[0] ? 1 : 0;
+    if (!bandStart) {
+        cost[2] -= cost[2] * policy.upDiscountPercent / 100;
+        for (size_t g = 2; g < kFilterCount; ++g) {
+            if (cost[g] < cost[f])
+                f = g;
+        }
+    }
+    return static_cast<uint8_t>(f);
+}
+
+} // namespace
+
 const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
                           const FilterPolicy& policy, bool bandStart)
 {
@@ -42,23 +64,11 @@ const uint8_t* FilterBest(const FastKernels& k, RowBuffers& rows, size_t bpp,
         out[-1] = 2;
         return out - 1;
     }
-    if (!bandStart && policy.frameFilter != kAnyFilter) {
-        k.filterRow(policy.frameFilter, rows.cur(), rows.prev(), n, bpp, out);
-        out[-1] = policy.frameFilter;
-        return out - 1;
-    }
-    uint64_t cost[kFilterCount];
-    k.filterCosts(rows.cur(), rows.prev(), n, bpp, policy.costs, cost);
-    size_t f = cost[1] < cost[0] ? 1 : 0;
-    if (!bandStart) {
-        cost[2] -= cost[2] * policy.upDiscountPercent / 100;
-        for (size_t g = 2; g < kFilterCount; ++g) {
-            if (cost[g] < cost[f])
-                f = g;
-        }
-    }
-    k.filterRow(static_cast<uint8_t>(f), rows.cur(), rows.prev(), n, bpp, out);
-    out[-1] = static_cast<uint8_t>(f);
+    const uint8_t f = !bandStart && policy.frameFilter != kAnyFilter
+                          ? policy.frameFilter
+                          : JudgedFilter(k, rows, bpp, policy, bandStart);
+    k.filterRow(f, rows.cur(), rows.prev(), n, bpp, out);
+    out[-1] = f;
     return out - 1;
 }
 
