@@ -103,6 +103,10 @@ struct FastKernels {
     // loop must inline the copy, so it is built twice rather than called
     // through a pointer.
     bool shuffleCopies;
+
+    // Whether the inflater may build its tables of literal runs with AVX2
+    // gathers, eight entries at a time; like the copy, built in its file.
+    bool gathers;
 };
 
 extern const FastKernels kPortableKernels;

@@ -69,6 +69,7 @@ const FastKernels kPortableKernels = {
     UnfilterRowPortable,
     [](const uint8_t*, uint8_t* const*, size_t, const uint8_t*, size_t, size_t) -> size_t { return 0; },
     false,
+    false,
 };
 
 } // namespace pngcore

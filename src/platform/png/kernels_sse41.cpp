@@ -65,6 +65,7 @@ const FastKernels kSse41Kernels = {
     UnfilterRowVec,
     UnfilterRowsVec,
     true,
+    false,
 };
 
 } // namespace pngcore

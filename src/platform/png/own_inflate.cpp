@@ -300,6 +300,61 @@ void AddRuns(Tables& t)
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// AddRuns eight entries at a time. A block's gathers read entries below it
+// or in it, and those in it before it is stored, so they too read single
+// literals.
+// Helpers rather than lambdas, which would not be built for AVX2.
+[[gnu::target("avx2")]] inline __m256i Splat(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
+[[gnu::target("avx2")]] inline __m256i Literals(__m256i e)
+{
+    return _mm256_cmpeq_epi32(_mm256_and_si256(e, Splat(3u << 6)), Splat(1u << 6));
+}
+
+[[gnu::target("avx2")]] void AddRunsGathered(Tables& t)
+{
+    const __m256i drop = Splat(0x3F), bits = Splat(kLitTableBits);
+    const int* single = reinterpret_cast<const int*>(t.lit);
+    for (uint32_t i = 1u << kLitTableBits; i != 0;) {
+        i -= 8;
+        const __m256i index = _mm256_add_epi32(Splat(i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256i e1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.lit + i));
+        const __m256i used1 = _mm256_min_epu32(_mm256_and_si256(e1, drop), bits);
+        const __m256i e2 = _mm256_i32gather_epi32(single, _mm256_srlv_epi32(index, used1), 4);
+        const __m256i sum1 = _mm256_add_epi32(used1, _mm256_and_si256(e2, drop));
+        const __m256i used2 = _mm256_min_epu32(sum1, bits);
+        const __m256i e3 = _mm256_i32gather_epi32(single, _mm256_srlv_epi32(index, used2), 4);
+        const __m256i sum2 = _mm256_add_epi32(used2, _mm256_and_si256(e3, drop));
+        const __m256i two = _mm256_andnot_si256(
+            _mm256_cmpgt_epi32(sum1, bits),
+            _mm256_and_si256(_mm256_and_si256(Literals(e1), Literals(e2)), _mm256_cmpgt_epi32(bits, used1)));
+        const __m256i three = _mm256_andnot_si256(
+            _mm256_cmpgt_epi32(sum2, bits),
+            _mm256_and_si256(_mm256_and_si256(two, Literals(e3)), _mm256_cmpgt_epi32(bits, used2)));
+        // Literal entries hold their byte in bits 8..15; what the others
+        // make here is never chosen.
+        const __m256i bytes = _mm256_or_si256(_mm256_and_si256(e1, Splat(0xFF00)),
+                                              _mm256_slli_epi32(_mm256_and_si256(e2, Splat(0xFF00)), 8));
+        const __m256i pair = _mm256_or_si256(_mm256_or_si256(used2, Splat(2u << 6)), bytes);
+        const __m256i triple = _mm256_or_si256(
+            _mm256_or_si256(sum2, Splat(3u << 6)),
+            _mm256_or_si256(bytes, _mm256_slli_epi32(_mm256_and_si256(e3, Splat(0xFF00)), 16)));
+        const __m256i joined = _mm256_blendv_epi8(_mm256_blendv_epi8(e1, pair, two), triple, three);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.lit + i), joined);
+    }
+}
+#endif
+
+// The literal runs, gathered where the kernels in use allow it.
+void JoinLiterals(Tables& t)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (ActiveKernels().gathers)
+        return AddRunsGathered(t);
+#endif
+    AddRuns(t);
+}
+
 // The dynamic block's header: code lengths, their checks, the tables.
 bool ReadCodes(BitReader& in, Tables& t)
 {
@@ -355,7 +410,7 @@ bool ReadCodes(BitReader& in, Tables& t)
         return false;
     FillTable(lengths, hlit, kLitTableBits, t.lit, Alphabet::kLiterals);
     FillTable(dist, hdist, kDistTableBits, t.dist, Alphabet::kDistances);
-    AddRuns(t);
+    JoinLiterals(t);
     FillSubtables(lengths, hlit, t);
     return true;
 }
