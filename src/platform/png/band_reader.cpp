@@ -124,7 +124,7 @@ bool DecodeBands(const PlainImage& image, const Chunks& idat, const uint8_t* map
     for (size_t b = 1; b < count; ++b) {
         if (!waiting[b].load(std::memory_order_relaxed))
             continue;
-        const uint8_t* above = raw + (size_t{bands[b].firstRow} * rowStep) - image.n;
+        const uint8_t* above = out.rows.data() + size_t{bands[b].firstRow - 1} * image.stride;
         if (!UnfilterRows(image, raw + size_t{bands[b].firstRow} * rowStep, bands[b].firstRow,
                           bands[b].rows, above, out))
             return false;

@@ -3,6 +3,7 @@
 // the general reader by answering "not handled".
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -114,32 +115,52 @@ ScratchShelf<Decompressor>& Decompressors()
     return shelf;
 }
 
-bool UnfilterRows(const PlainImage& image, uint8_t* raw, uint32_t firstRow, uint32_t count,
+// Rows are undone where they are written, in the imaging layout. None and
+// Up rows look at no pixel to their left and are undone as they are
+// swizzled there; runs of the others are swizzled first, then undone in
+// place together.
+bool UnfilterRows(const PlainImage& image, const uint8_t* raw, uint32_t firstRow, uint32_t count,
                   const uint8_t* prev, DecodedPng& out)
 {
     const FastKernels& k = ActiveKernels();
     const size_t n = image.n;
     const size_t rowStep = n + 1;
+    uint8_t* const first = out.rows.data() + size_t{firstRow} * image.stride;
+    const auto lookLeft = [](uint8_t filter) { return filter != 0 && filter != 2; };
+    size_t staged = 0;  // rows before this one hold their swizzled bytes
     for (size_t r = 0; r < count;) {
         uint8_t filters[kUnfilterBatch];
         uint8_t* rows[kUnfilterBatch];
         size_t batch = 0;
         for (; batch < kUnfilterBatch && r + batch < count; ++batch) {
-            uint8_t* row = raw + (r + batch) * rowStep;
-            if (row[0] > 4)
+            const uint8_t* from = raw + (r + batch) * rowStep;
+            if (from[0] > 4)
                 return false;
-            filters[batch] = row[0];
-            rows[batch] = row + 1;
+            if (batch != 0 && !lookLeft(from[0]))
+                break;
+            filters[batch] = from[0];
+            rows[batch] = first + (r + batch) * image.stride;
+            if (r + batch < staged)
+                continue;
+            std::memset(rows[batch] + n, 0, image.stride - n);
+            if (from[0] == 2) {
+                k.unfilterUpInto(from + 1, prev, rows[batch], n, image.pixels);
+            } else {
+                k.swizzle(from + 1, rows[batch], n, image.pixels);
+            }
+            if (!lookLeft(from[0])) {
+                ++batch;
+                break;
+            }
         }
-        size_t done = k.unfilterRows(filters, rows, batch, prev, n, image.bpp);
-        if (done == 0) {
-            k.unfilterRow(filters[0], rows[0], prev, n, image.bpp);
-            done = 1;
-        }
-        for (size_t j = 0; j < done; ++j) {
-            uint8_t* to = out.rows.data() + (firstRow + r + j) * image.stride;
-            k.swizzle(rows[j], to, n, image.pixels);
-            std::memset(to + n, 0, image.stride - n);
+        staged = std::max(staged, r + batch);
+        size_t done = 1;
+        if (lookLeft(filters[0])) {
+            done = k.unfilterRows(filters, rows, batch, prev, n, image.bpp);
+            if (done == 0) {
+                k.unfilterRow(filters[0], rows[0], prev, n, image.bpp);
+                done = 1;
+            }
         }
         prev = rows[done - 1];
         r += done;

@@ -99,6 +99,14 @@ struct FastKernels {
     size_t (*unfilterRows)(const uint8_t* filters, uint8_t* const* rows, size_t count,
                            const uint8_t* prev, size_t n, size_t bpp);
 
+    // Writes `out` (imaging layout) from the row's Up-filtered bytes
+    // `residuals` (PNG order) and the row above, `prev`, already undone
+    // and in the imaging layout: swizzle and unfiltering in one pass.
+    // Swizzling commutes with the filters, which only ever combine the
+    // same byte of neighbouring pixels.
+    void (*unfilterUpInto)(const uint8_t* residuals, const uint8_t* prev, uint8_t* out, size_t n,
+                           PngPixels pixels);
+
     // Whether the inflater may copy matches with SSSE3's byte shuffle. Its
     // loop must inline the copy, so it is built twice rather than called
     // through a pointer.

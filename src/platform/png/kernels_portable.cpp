@@ -68,6 +68,7 @@ const FastKernels kPortableKernels = {
     EncodeBytes,
     UnfilterRowPortable,
     [](const uint8_t*, uint8_t* const*, size_t, const uint8_t*, size_t, size_t) -> size_t { return 0; },
+    UnfilterUpIntoPortable,
     false,
     false,
 };

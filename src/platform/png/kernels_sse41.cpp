@@ -64,6 +64,7 @@ const FastKernels kSse41Kernels = {
     EncodeBytes,
     UnfilterRowVec,
     UnfilterRowsVec,
+    UnfilterUpIntoVec,
     true,
     false,
 };

@@ -27,11 +27,12 @@ using Chunks = std::vector<std::pair<const uint8_t*, size_t>>;
 // Decompressors for the readers to reuse.
 ScratchShelf<Decompressor>& Decompressors();
 
-// Undoes the filters of `rows` inflated rows at `raw` (n + 1 bytes each,
-// filter byte first) in place, the first below `prev` (n bytes), and
-// writes them from row `firstRow` on to `out`, padding cleared. False for a
-// filter type above 4.
-bool UnfilterRows(const PlainImage& image, uint8_t* raw, uint32_t firstRow, uint32_t rows,
+// Writes `rows` inflated rows at `raw` (n + 1 bytes each, filter byte
+// first, left as they are) to `out` from row `firstRow` on, undone and in
+// the imaging layout, padding cleared. `prev` is the row above the first
+// as `out` holds it (n bytes; zeros above the image). False for a filter
+// type above 4.
+bool UnfilterRows(const PlainImage& image, const uint8_t* raw, uint32_t firstRow, uint32_t rows,
                   const uint8_t* prev, DecodedPng& out);
 
 // Decodes the IDAT data band by band as the map body `map` describes, into

@@ -79,4 +79,11 @@ void UnfilterRowPortable(uint8_t filter, uint8_t* row, const uint8_t* prev, size
     UnfilterTail(filter, row, prev, 0, n, bpp);
 }
 
+void UnfilterUpIntoPortable(const uint8_t* residuals, const uint8_t* prev, uint8_t* out, size_t n,
+                            PngPixels pixels)
+{
+    SwizzlePortable(residuals, out, n, pixels);
+    UnfilterRowPortable(2, out, prev, n, 1);  // Up looks at no other pixel
+}
+
 } // namespace pngcore

@@ -30,4 +30,7 @@ void UnfilterTail(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t from
 
 void UnfilterRowPortable(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp);
 
+void UnfilterUpIntoPortable(const uint8_t* residuals, const uint8_t* prev, uint8_t* out, size_t n,
+                            PngPixels pixels);
+
 } // namespace pngcore
