@@ -617,6 +617,22 @@ inline bool Roomy(const BitReader& in, const uint8_t* p, const uint8_t* end)
            end - p >= static_cast<ptrdiff_t>(kFastOut);
 }
 
+// How far one step moves at most: a fast step's two refills and a
+// DecodeStep's after it; two lookups of literals and a match.
+constexpr size_t kStepIn = 3 * 7;
+constexpr size_t kStepOut = 6 + 258;
+
+// How many steps in a row will each find the room Roomy asks for, so that
+// the loop need not ask before each.
+inline size_t RoomySteps(const BitReader& in, const uint8_t* p, const uint8_t* end)
+{
+    if (!Roomy(in, p, end))
+        return 0;
+    const size_t byIn = (static_cast<size_t>(in.end - in.next) - kFastIn) / kStepIn;
+    const size_t byOut = (static_cast<size_t>(end - p) - kFastOut) / kStepOut;
+    return std::min(byIn, byOut) + 1;
+}
+
 // DecodeStep's usual cases with no checks of room, which the caller made:
 // literals, or a match of table codes at a distance inside the output.
 // Returns false, having taken nothing after its literals, for anything
@@ -779,10 +795,19 @@ void ReadSymbolsWith(Inflation& band)
     BitReader in = band.in;
     uint8_t* p = band.p;
     const Tables& t = *band.t;
-    Step step;
-    do
-        step = Next<kShuffle>(in, t, band.out, p, band.end);
-    while (step == Step::kMore);
+    Step step = Step::kMore;
+    do {
+        size_t k = RoomySteps(in, p, band.end);
+        if (k == 0) {
+            step = Next<kShuffle>(in, t, band.out, p, band.end);
+            continue;
+        }
+        for (; k != 0; --k) {
+            if (!FastStep<kShuffle>(in, t, band.out, p) &&
+                (step = DecodeStep(in, t, band.out, p, band.end)) != Step::kMore)
+                break;
+        }
+    } while (step == Step::kMore);
     band.in = in;
     band.p = p;
     band.Ended(step);
@@ -795,13 +820,26 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
     BitReader inA = a.in, inB = b.in;
     uint8_t *pA = a.p, *pB = b.p;
     const Tables &tA = *a.t, &tB = *b.t;
-    Step stepA, stepB = Step::kMore;
+    Step stepA = Step::kMore, stepB = Step::kMore;
     do {
-        stepA = Next<kShuffle>(inA, tA, a.out, pA, a.end);
-        if (stepA != Step::kMore)
-            break;
-        stepB = Next<kShuffle>(inB, tB, b.out, pB, b.end);
-    } while (stepB == Step::kMore);
+        size_t k = std::min(RoomySteps(inA, pA, a.end), RoomySteps(inB, pB, b.end));
+        if (k == 0) {
+            // Near either end: each step tested.
+            stepA = Next<kShuffle>(inA, tA, a.out, pA, a.end);
+            if (stepA != Step::kMore)
+                break;
+            stepB = Next<kShuffle>(inB, tB, b.out, pB, b.end);
+            continue;
+        }
+        for (; k != 0; --k) {
+            if (!FastStep<kShuffle>(inA, tA, a.out, pA) &&
+                (stepA = DecodeStep(inA, tA, a.out, pA, a.end)) != Step::kMore)
+                break;
+            if (!FastStep<kShuffle>(inB, tB, b.out, pB) &&
+                (stepB = DecodeStep(inB, tB, b.out, pB, b.end)) != Step::kMore)
+                break;
+        }
+    } while (stepA == Step::kMore && stepB == Step::kMore);
     a.in = inA;
     a.p = pA;
     b.in = inB;
