@@ -112,9 +112,10 @@ struct FastKernels {
     // through a pointer.
     bool shuffleCopies;
 
-    // Whether the inflater may build its tables of literal runs with AVX2
-    // gathers, eight entries at a time; like the copy, built in its file.
-    bool gathers;
+    // Whether the inflater may use AVX2 and BMI2, as these kernels do:
+    // gathers to build its tables of literal runs, BMI2's shifts in its
+    // loop. Like the copy, built in its own file.
+    bool inflateAvx2;
 };
 
 extern const FastKernels kPortableKernels;

@@ -349,7 +349,7 @@ void AddRuns(Tables& t)
 void JoinLiterals(Tables& t)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    if (ActiveKernels().gathers)
+    if (ActiveKernels().inflateAvx2)
         return AddRunsGathered(t);
 #endif
     AddRuns(t);
@@ -850,6 +850,15 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
         b.Ended(stepB);
 }
 
+// Which build of the symbol loop the kernels in use allow.
+enum class Loop { kPlain, kShuffle, kShuffleBmi2 };
+
+Loop LoopInUse()
+{
+    const FastKernels& k = ActiveKernels();
+    return k.inflateAvx2 ? Loop::kShuffleBmi2 : k.shuffleCopies ? Loop::kShuffle : Loop::kPlain;
+}
+
 #if defined(__x86_64__) || defined(__i386__)
 // The vector copy inlines only into code built for it.
 [[gnu::target("ssse3"), gnu::flatten]] void ReadSymbolsShuffled(Inflation& band)
@@ -860,33 +869,44 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
 {
     ReadSymbolsWith<true>(a, b);
 }
+// BMI2's shifts take their count from any register, which spares the loop
+// its moves into CL.
+[[gnu::target("ssse3,bmi2"), gnu::flatten]] void ReadSymbolsBmi2(Inflation& band)
+{
+    ReadSymbolsWith<true>(band);
+}
+[[gnu::target("ssse3,bmi2"), gnu::flatten]] void ReadSymbolsBmi2(Inflation& a, Inflation& b)
+{
+    ReadSymbolsWith<true>(a, b);
+}
 #endif
 
-// The vector copy where the kernels in use allow it.
-bool Shuffles() { return ActiveKernels().shuffleCopies; }
-
-void ReadSymbols(Inflation& band, bool shuffle)
+void ReadSymbols(Inflation& band, Loop loop)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    if (shuffle)
+    if (loop == Loop::kShuffleBmi2)
+        return ReadSymbolsBmi2(band);
+    if (loop == Loop::kShuffle)
         return ReadSymbolsShuffled(band);
 #endif
     ReadSymbolsWith<false>(band);
 }
 
-void ReadSymbols(Inflation& a, Inflation& b, bool shuffle)
+void ReadSymbols(Inflation& a, Inflation& b, Loop loop)
 {
 #if defined(__x86_64__) || defined(__i386__)
-    if (shuffle)
+    if (loop == Loop::kShuffleBmi2)
+        return ReadSymbolsBmi2(a, b);
+    if (loop == Loop::kShuffle)
         return ReadSymbolsShuffled(a, b);
 #endif
     ReadSymbolsWith<false>(a, b);
 }
 
-void Finish(Inflation& band, bool shuffle)
+void Finish(Inflation& band, Loop loop)
 {
     for (band.Advance(); band.state == Inflation::kSymbols; band.Advance())
-        ReadSymbols(band, shuffle);
+        ReadSymbols(band, loop);
 }
 
 thread_local Tables dynamicTables[2];
@@ -896,7 +916,7 @@ thread_local Tables dynamicTables[2];
 bool InflateOwnBand(const uint8_t* in, size_t inSize, bool last, uint8_t* out, size_t outSize)
 {
     Inflation band(in, inSize, last, out, outSize, &dynamicTables[0]);
-    Finish(band, Shuffles());
+    Finish(band, LoopInUse());
     return band.state == Inflation::kDone;
 }
 
@@ -904,16 +924,16 @@ void InflateOwnBands(const OwnBand& a, const OwnBand& b, bool ok[2])
 {
     Inflation first(a.in, a.inSize, a.last, a.out, a.outSize, &dynamicTables[0]);
     Inflation second(b.in, b.inSize, b.last, b.out, b.outSize, &dynamicTables[1]);
-    const bool shuffle = Shuffles();
+    const Loop loop = LoopInUse();
     first.Advance();
     second.Advance();
     while (first.state == Inflation::kSymbols && second.state == Inflation::kSymbols) {
-        ReadSymbols(first, second, shuffle);
+        ReadSymbols(first, second, loop);
         first.Advance();
         second.Advance();
     }
-    Finish(first, shuffle);
-    Finish(second, shuffle);
+    Finish(first, loop);
+    Finish(second, loop);
     ok[0] = first.state == Inflation::kDone;
     ok[1] = second.state == Inflation::kDone;
 }
@@ -922,7 +942,7 @@ bool InflateStream(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSiz
                    StreamEnd& streamEnd)
 {
     Inflation stream(in, inSize, true, out, outSize, &dynamicTables[0]);
-    Finish(stream, Shuffles());
+    Finish(stream, LoopInUse());
     streamEnd.finalBlockBit = stream.blockBit;
     streamEnd.endBit = stream.in.Position();
     return stream.state == Inflation::kDone;
