@@ -501,15 +501,16 @@ uint64_t TallyBits(const SymbolTally& tally, const DynamicCode& code)
 
 void WriteBlock(const MatchParse& parse, const DynamicCode& code, BitWriter& to, bool final)
 {
-    // A local writer stays in registers: stores through the caller's could
-    // alias it.
-    BitWriter writer = to;
     unsigned hlit = kLitLenSymbols, hdist = kDistSymbols;
     while (hlit > 257 && code.litlenLength[hlit - 1] == 0)
         --hlit;
     while (hdist > 1 && code.distLength[hdist - 1] == 0)
         --hdist;
-    WriteDynamicHeader(code.litlenLength, hlit, code.distLength, hdist, writer, final);
+    WriteDynamicHeader(code.litlenLength, hlit, code.distLength, hdist, to, final);
+    // A local writer stays in registers: stores through the caller's could
+    // alias it. Copied only now: handed to a call, its address would escape
+    // and every store of bits would have to be followed by reloading it.
+    BitWriter writer = to;
     // A literal's code and length in one word: one load each. Entries from
     // 256 on are no bits at all, for the places past a run's end.
     uint32_t literal[512] = {};
