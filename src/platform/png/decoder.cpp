@@ -127,40 +127,43 @@ bool UnfilterRows(const PlainImage& image, const uint8_t* raw, uint32_t firstRow
     const size_t rowStep = n + 1;
     uint8_t* const first = out.rows.data() + size_t{firstRow} * image.stride;
     const auto lookLeft = [](uint8_t filter) { return filter != 0 && filter != 2; };
-    size_t staged = 0;  // rows before this one hold their swizzled bytes
+    // Row r's bytes in the output, padding cleared: undone for None and Up,
+    // only swizzled for the rest.
+    const auto place = [&](size_t r, const uint8_t* above) {
+        const uint8_t* from = raw + r * rowStep;
+        uint8_t* to = first + r * image.stride;
+        std::memset(to + n, 0, image.stride - n);
+        if (from[0] == 2)
+            k.unfilterUpInto(from + 1, above, to, n, image.pixels);
+        else
+            k.swizzle(from + 1, to, n, image.pixels);
+        return to;
+    };
+    size_t placed = 0;  // rows before this one are in the output
     for (size_t r = 0; r < count;) {
+        const uint8_t filter = raw[r * rowStep];
+        if (filter > 4)
+            return false;
+        if (!lookLeft(filter)) {
+            prev = place(r++, prev);
+            continue;
+        }
         uint8_t filters[kUnfilterBatch];
         uint8_t* rows[kUnfilterBatch];
         size_t batch = 0;
         for (; batch < kUnfilterBatch && r + batch < count; ++batch) {
-            const uint8_t* from = raw + (r + batch) * rowStep;
-            if (from[0] > 4)
+            filters[batch] = raw[(r + batch) * rowStep];
+            if (filters[batch] > 4)
                 return false;
-            if (batch != 0 && !lookLeft(from[0]))
+            if (!lookLeft(filters[batch]))
                 break;
-            filters[batch] = from[0];
-            rows[batch] = first + (r + batch) * image.stride;
-            if (r + batch < staged)
-                continue;
-            std::memset(rows[batch] + n, 0, image.stride - n);
-            if (from[0] == 2) {
-                k.unfilterUpInto(from + 1, prev, rows[batch], n, image.pixels);
-            } else {
-                k.swizzle(from + 1, rows[batch], n, image.pixels);
-            }
-            if (!lookLeft(from[0])) {
-                ++batch;
-                break;
-            }
+            rows[batch] = r + batch < placed ? first + (r + batch) * image.stride : place(r + batch, nullptr);
         }
-        staged = std::max(staged, r + batch);
-        size_t done = 1;
-        if (lookLeft(filters[0])) {
-            done = k.unfilterRows(filters, rows, batch, prev, n, image.bpp);
-            if (done == 0) {
-                k.unfilterRow(filters[0], rows[0], prev, n, image.bpp);
-                done = 1;
-            }
+        placed = std::max(placed, r + batch);
+        size_t done = k.unfilterRows(filters, rows, batch, prev, n, image.bpp);
+        if (done == 0) {
+            k.unfilterRow(filters[0], rows[0], prev, n, image.bpp);
+            done = 1;
         }
         prev = rows[done - 1];
         r += done;

@@ -301,9 +301,6 @@ void AddRuns(Tables& t)
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// AddRuns eight entries at a time. A block's gathers read entries below it
-// or in it, and those in it before it is stored, so they too read single
-// literals.
 // Helpers rather than lambdas, which would not be built for AVX2.
 [[gnu::target("avx2")]] inline __m256i Splat(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
 [[gnu::target("avx2")]] inline __m256i Literals(__m256i e)
@@ -311,6 +308,9 @@ void AddRuns(Tables& t)
     return _mm256_cmpeq_epi32(_mm256_and_si256(e, Splat(3u << 6)), Splat(1u << 6));
 }
 
+// AddRuns eight entries at a time. A block's gathers read entries below it
+// or in it, and those in it before it is stored, so they too read single
+// literals.
 [[gnu::target("avx2")]] void AddRunsGathered(Tables& t)
 {
     const __m256i drop = Splat(0x3F), bits = Splat(kLitTableBits);
