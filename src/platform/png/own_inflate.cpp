@@ -606,9 +606,10 @@ enum class Step { kMore, kBlockEnd, kBad };
 }
 
 // What one fast step may read past the input's position and write past
-// the output's: two refills; two lookups of literals, a match and its
-// overrun.
-constexpr size_t kFastIn = 16;
+// the output's: the refill before its first lookup, then its own three,
+// or two, a DecodeStep's and the next lookup's; two lookups of literals,
+// a match and its overrun.
+constexpr size_t kFastIn = 5 * 7 + 8;
 constexpr size_t kFastOut = 6 + 258 + 32;
 
 inline bool Roomy(const BitReader& in, const uint8_t* p, const uint8_t* end)
@@ -617,9 +618,10 @@ inline bool Roomy(const BitReader& in, const uint8_t* p, const uint8_t* end)
            end - p >= static_cast<ptrdiff_t>(kFastOut);
 }
 
-// How far one step moves at most: a fast step's two refills and a
-// DecodeStep's after it; two lookups of literals and a match.
-constexpr size_t kStepIn = 3 * 7;
+// How far one step moves at most: a fast step's two refills, a
+// DecodeStep's after them and the next lookup's; two lookups of literals
+// and a match.
+constexpr size_t kStepIn = 4 * 7;
 constexpr size_t kStepOut = 6 + 258;
 
 // How many steps in a row will each find the room Roomy asks for, so that
@@ -633,19 +635,27 @@ inline size_t RoomySteps(const BitReader& in, const uint8_t* p, const uint8_t* e
     return std::min(byIn, byOut) + 1;
 }
 
+// The literal/length entry at the reader's position; buf must hold at
+// least kLitTableBits bits.
+inline uint32_t LitEntry(const BitReader& in, const Tables& t) { return t.lit[in.buf & kLitMask]; }
+
 // DecodeStep's usual cases with no checks of room, which the caller made:
 // literals, or a match of table codes at a distance inside the output.
-// Returns false, having taken nothing after its literals, for anything
-// else, which DecodeStep then decodes or declines.
+// `e` is the entry at the reader's position, looked up from bits buf
+// already held, so that no lookup waits for the load of a refill before
+// it; on success it is the next step's. Returns false, having taken
+// nothing after its literals, for anything else, which DecodeStep then
+// decodes or declines.
 template <bool kShuffle>
 [[gnu::always_inline]] inline bool FastStep(BitReader& in, const Tables& t, const uint8_t* out,
-                                            uint8_t*& p)
+                                            uint8_t*& p, uint32_t& e)
 {
     in.RefillFast();
-    uint32_t e = t.lit[in.buf & kLitMask];
     if (Count(e) != 0) {
-        if (PutLiteralRun(e, t, p, in))
+        if (PutLiteralRun(e, t, p, in)) {
+            e = LitEntry(in, t);  // 56 - 3 * 12 bits left at least
             return true;
+        }
         // A match needs up to 48 bits.
         in.RefillFast();
     }
@@ -661,6 +671,10 @@ template <bool kShuffle>
         in.count = count;
         return false;
     }
+    // Only long codes and far distances leave too few bits.
+    if (in.count < kLitTableBits)
+        in.RefillFast();
+    e = LitEntry(in, t);
 #if defined(__x86_64__) || defined(__i386__)
     if constexpr (kShuffle) {
         ShuffleCopy(p, distance, length);
@@ -677,8 +691,12 @@ template <bool kShuffle>
 [[gnu::always_inline]] inline Step Next(BitReader& in, const Tables& t, const uint8_t* out, uint8_t*& p,
                                         uint8_t* end)
 {
-    if (Roomy(in, p, end) && FastStep<kShuffle>(in, t, out, p))
-        return Step::kMore;
+    if (Roomy(in, p, end)) {
+        in.RefillFast();
+        uint32_t e = LitEntry(in, t);
+        if (FastStep<kShuffle>(in, t, out, p, e))
+            return Step::kMore;
+    }
     return DecodeStep(in, t, out, p, end);
 }
 
@@ -802,10 +820,15 @@ void ReadSymbolsWith(Inflation& band)
             step = Next<kShuffle>(in, t, band.out, p, band.end);
             continue;
         }
+        in.RefillFast();
+        uint32_t e = LitEntry(in, t);
         for (; k != 0; --k) {
-            if (!FastStep<kShuffle>(in, t, band.out, p) &&
-                (step = DecodeStep(in, t, band.out, p, band.end)) != Step::kMore)
+            if (FastStep<kShuffle>(in, t, band.out, p, e))
+                continue;
+            if ((step = DecodeStep(in, t, band.out, p, band.end)) != Step::kMore)
                 break;
+            in.RefillFast();
+            e = LitEntry(in, t);
         }
     } while (step == Step::kMore);
     band.in = in;
@@ -831,13 +854,22 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
             stepB = Next<kShuffle>(inB, tB, b.out, pB, b.end);
             continue;
         }
+        inA.RefillFast();
+        inB.RefillFast();
+        uint32_t eA = LitEntry(inA, tA), eB = LitEntry(inB, tB);
         for (; k != 0; --k) {
-            if (!FastStep<kShuffle>(inA, tA, a.out, pA) &&
-                (stepA = DecodeStep(inA, tA, a.out, pA, a.end)) != Step::kMore)
-                break;
-            if (!FastStep<kShuffle>(inB, tB, b.out, pB) &&
-                (stepB = DecodeStep(inB, tB, b.out, pB, b.end)) != Step::kMore)
-                break;
+            if (!FastStep<kShuffle>(inA, tA, a.out, pA, eA)) {
+                if ((stepA = DecodeStep(inA, tA, a.out, pA, a.end)) != Step::kMore)
+                    break;
+                inA.RefillFast();
+                eA = LitEntry(inA, tA);
+            }
+            if (!FastStep<kShuffle>(inB, tB, b.out, pB, eB)) {
+                if ((stepB = DecodeStep(inB, tB, b.out, pB, b.end)) != Step::kMore)
+                    break;
+                inB.RefillFast();
+                eB = LitEntry(inB, tB);
+            }
         }
     } while (stepA == Step::kMore && stepB == Step::kMore);
     a.in = inA;
