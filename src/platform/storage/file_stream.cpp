@@ -13,6 +13,9 @@ namespace {
 
 // Reads from the file fill the buffer this many bytes at a time.
 constexpr size_t kRefillBytes = 64 * 1024;
+// Reads of kSmallRead to twice that many bytes that the buffer holds take
+// a short way.
+constexpr ULONG kSmallRead = 64;
 // Written bytes the buffer holds at most before they go to the file: more
 // than the largest frame of 4K video.
 constexpr size_t kDefaultHoldBytes = 64 * 1024 * 1024;
@@ -49,11 +52,24 @@ public:
 
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override
     {
+        auto* out = static_cast<uint8_t*>(buffer);
+        // The codec's read-back: small pieces the buffer holds, copied as
+        // two overlapping fixed-size moves rather than through a call.
+        if (count >= kSmallRead && count <= 2 * kSmallRead && out != nullptr && position_ >= start_ &&
+            position_ - start_ <= length_ && count <= length_ - (position_ - start_) &&
+            count <= size_ - std::min(size_, position_)) {
+            const uint8_t* from = buffer_.data() + (position_ - start_);
+            std::memcpy(out, from, kSmallRead);
+            std::memcpy(out + count - kSmallRead, from + count - kSmallRead, kSmallRead);
+            position_ += count;
+            if (read != nullptr)
+                *read = count;
+            return S_OK;
+        }
         if (read != nullptr)
             *read = 0;
         if (buffer == nullptr && count != 0)
             return STG_E_INVALIDPOINTER;
-        auto* out = static_cast<uint8_t*>(buffer);
         ULONG done = 0;
         while (done < count && position_ < size_) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, size_ - position_));
