@@ -53,11 +53,11 @@ public:
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG count, ULONG* read) override
     {
         auto* out = static_cast<uint8_t*>(buffer);
-        // The codec's read-back: small pieces the buffer holds, copied as
-        // two overlapping fixed-size moves rather than through a call.
+        // The codec's read-back: small pieces the buffer holds (it never
+        // reaches past the stream's end), copied as two overlapping
+        // fixed-size moves rather than through a call.
         if (count >= kSmallRead && count <= 2 * kSmallRead && out != nullptr && position_ >= start_ &&
-            position_ - start_ <= length_ && count <= length_ - (position_ - start_) &&
-            count <= size_ - std::min(size_, position_)) {
+            position_ - start_ <= length_ && count <= length_ - (position_ - start_)) {
             const uint8_t* from = buffer_.data() + (position_ - start_);
             std::memcpy(out, from, kSmallRead);
             std::memcpy(out + count - kSmallRead, from + count - kSmallRead, kSmallRead);
