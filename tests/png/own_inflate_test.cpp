@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/png/frame_code.h"
 #include "platform/png/match_coder.h"
 #include "platform/png/own_inflate.h"
 #include "platform/png/simd_path.h"
@@ -244,6 +245,57 @@ TEST(OwnInflate, CopiesEveryShortDistanceAndLengthOnEveryPath)
     bytes.pop_back();
     sequences.push_back({0, 0, 0});
     ExpectOnEveryCopy(Write(Rebuilt(bytes.data(), sequences), bytes.size()), bytes, true);
+}
+
+TEST(OwnInflate, ReadsTheLongestCodesAtEveryBitPosition)
+{
+    // Codes of 1 to 15 bits, the longest for the longest lengths and the
+    // farthest distances: such a match takes 15 + 5 + 15 + 13 bits, through
+    // the subtables and the bit-by-bit path, between the fast steps of
+    // short literals. It comes at every bit position of the reader.
+    uint8_t litlen[kLitLenSymbols] = {}, dist[kDistSymbols] = {};
+    for (unsigned s = 0; s < 13; ++s)
+        litlen[s] = static_cast<uint8_t>(s + 1);
+    litlen[kEndOfBlock] = 14;
+    litlen[283] = litlen[284] = 15;  // lengths 195..226 and 227..257
+    for (unsigned s = 0; s < 14; ++s)
+        dist[s] = static_cast<uint8_t>(s + 1);
+    dist[28] = dist[29] = 15;  // distances 16385..24576 and 24577..32768
+    uint32_t litlenCode[kLitLenSymbols], distCode[kDistSymbols];
+    ASSERT_TRUE(CanonicalCodes(litlen, kLitLenSymbols, litlenCode));
+    ASSERT_TRUE(CanonicalCodes(dist, kDistSymbols, distCode));
+
+    std::vector<uint8_t> in(1 << 16), bytes;
+    BitWriter writer;
+    writer.next = in.data();
+    WriteDynamicHeader(litlen, kLitLenSymbols, dist, kDistSymbols, writer, true);
+    const auto literal = [&](unsigned b) {
+        writer.Put(litlenCode[b], litlen[b]);
+        bytes.push_back(static_cast<uint8_t>(b));
+    };
+    const auto match = [&](unsigned symbol, unsigned length, unsigned dsym, unsigned distance) {
+        const unsigned base = symbol == 284 ? 227 : 195, dbase = dsym == 29 ? 24577 : 16385;
+        writer.Put(litlenCode[symbol] | (length - base) << litlen[symbol], litlen[symbol] + 5);
+        writer.Put(distCode[dsym] | (distance - dbase) << dist[dsym], dist[dsym] + 13);
+        for (unsigned i = 0; i < length; ++i)
+            bytes.push_back(bytes[bytes.size() - distance]);
+    };
+    for (unsigned i = 0; i < 33000; ++i)
+        literal(i % 7 == 0 ? i % 13 : 0);
+    // Every bit position, the match after a literal or straight after
+    // another match.
+    for (unsigned shift = 0; shift < 16; ++shift) {
+        for (unsigned i = 0; i < shift; ++i)
+            literal(0);
+        literal(12);
+        match(284, 257 - shift, 29, 32768 - shift * 97);
+        match(283, 195 + shift, 28, 16385 + shift * 511);
+        literal(3);
+    }
+    writer.Put(litlenCode[kEndOfBlock], litlen[kEndOfBlock]);
+    writer.AlignToByte();
+    in.resize(static_cast<size_t>(writer.next - in.data()));
+    ExpectOnEveryCopy(in, bytes, true);
 }
 
 TEST(OwnInflate, DamagedBandsNeverWriteOutsideAndAgreeWithLibdeflate)

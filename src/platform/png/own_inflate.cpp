@@ -606,10 +606,10 @@ enum class Step { kMore, kBlockEnd, kBad };
 }
 
 // What one fast step may read past the input's position and write past
-// the output's: the refill before its first lookup, then its own three,
-// or two, a DecodeStep's and the next lookup's; two lookups of literals,
-// a match and its overrun.
-constexpr size_t kFastIn = 5 * 7 + 8;
+// the output's: the refill before its first lookup, then its own two, a
+// DecodeStep's and the next lookup's; two lookups of literals, a match and
+// its overrun.
+constexpr size_t kFastIn = 4 * 7 + 8;
 constexpr size_t kFastOut = 6 + 258 + 32;
 
 inline bool Roomy(const BitReader& in, const uint8_t* p, const uint8_t* end)
@@ -656,11 +656,14 @@ template <bool kShuffle>
             e = LitEntry(in, t);  // 56 - 3 * 12 bits left at least
             return true;
         }
-        // A match needs up to 48 bits.
+        // A match needs up to 40 bits, and the next lookup 12.
         in.RefillFast();
     }
     if ((e & kKindMask) != 0)
         return false;
+    // A match of table codes takes at most 12 + 5 + 10 + 13 bits, which
+    // leaves enough for the next lookup.
+    static_assert(56 - (kLitTableBits + 5 + kDistTableBits + 13) >= kLitTableBits);
     const uint64_t buf = in.buf;
     const unsigned count = in.count;
     const size_t length = TakeValue(e, in);
@@ -671,9 +674,6 @@ template <bool kShuffle>
         in.count = count;
         return false;
     }
-    // Only long codes and far distances leave too few bits.
-    if (in.count < kLitTableBits)
-        in.RefillFast();
     e = LitEntry(in, t);
 #if defined(__x86_64__) || defined(__i386__)
     if constexpr (kShuffle) {
