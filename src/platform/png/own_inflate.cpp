@@ -639,6 +639,14 @@ inline size_t RoomySteps(const BitReader& in, const uint8_t* p, const uint8_t* e
 // least kLitTableBits bits.
 inline uint32_t LitEntry(const BitReader& in, const Tables& t) { return t.lit[in.buf & kLitMask]; }
 
+// A first entry for FastStep, where no step has left one: after a
+// refill, which the room for a run of steps allows.
+inline uint32_t RefilledEntry(BitReader& in, const Tables& t)
+{
+    in.RefillFast();
+    return LitEntry(in, t);
+}
+
 // DecodeStep's usual cases with no checks of room, which the caller made:
 // literals, or a match of table codes at a distance inside the output.
 // `e` is the entry at the reader's position, looked up from bits buf
@@ -696,8 +704,7 @@ template <bool kShuffle>
                                         uint8_t* end)
 {
     if (Roomy(in, p, end)) {
-        in.RefillFast();
-        uint32_t e = LitEntry(in, t);
+        uint32_t e = RefilledEntry(in, t);
         if (FastStep<kShuffle>(in, t, out, p, e))
             return Step::kMore;
     }
@@ -824,15 +831,13 @@ void ReadSymbolsWith(Inflation& band)
             step = Next<kShuffle>(in, t, band.out, p, band.end);
             continue;
         }
-        in.RefillFast();
-        uint32_t e = LitEntry(in, t);
+        uint32_t e = RefilledEntry(in, t);
         for (; k != 0; --k) {
             if (FastStep<kShuffle>(in, t, band.out, p, e))
                 continue;
             if ((step = DecodeStep(in, t, band.out, p, band.end)) != Step::kMore)
                 break;
-            in.RefillFast();
-            e = LitEntry(in, t);
+            e = RefilledEntry(in, t);
         }
     } while (step == Step::kMore);
     band.in = in;
@@ -858,21 +863,17 @@ void ReadSymbolsWith(Inflation& a, Inflation& b)
             stepB = Next<kShuffle>(inB, tB, b.out, pB, b.end);
             continue;
         }
-        inA.RefillFast();
-        inB.RefillFast();
-        uint32_t eA = LitEntry(inA, tA), eB = LitEntry(inB, tB);
+        uint32_t eA = RefilledEntry(inA, tA), eB = RefilledEntry(inB, tB);
         for (; k != 0; --k) {
             if (!FastStep<kShuffle>(inA, tA, a.out, pA, eA)) {
                 if ((stepA = DecodeStep(inA, tA, a.out, pA, a.end)) != Step::kMore)
                     break;
-                inA.RefillFast();
-                eA = LitEntry(inA, tA);
+                eA = RefilledEntry(inA, tA);
             }
             if (!FastStep<kShuffle>(inB, tB, b.out, pB, eB)) {
                 if ((stepB = DecodeStep(inB, tB, b.out, pB, b.end)) != Step::kMore)
                     break;
-                inB.RefillFast();
-                eB = LitEntry(inB, tB);
+                eB = RefilledEntry(inB, tB);
             }
         }
     } while (stepA == Step::kMore && stepB == Step::kMore);
