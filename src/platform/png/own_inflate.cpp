@@ -94,20 +94,25 @@ struct BitReader {
     const uint8_t* next;
     const uint8_t* end;
     uint64_t buf = 0;
+    // Bits held in buf: the low six bits of `count`. Above them is what
+    // subtracting whole table entries leaves; an entry's low six bits are
+    // the bits it drops, so DropEntry needs no mask.
     unsigned count = 0;
     size_t padding = 0;  // zero bytes read past the end
 
-    // Leaves at least 56 bits in buf. Bits above `count` are always the
-    // stream's own next bits, so OR-ing them in again changes nothing.
+    unsigned Held() const { return count & 63; }
+
+    // Leaves at least 56 bits in buf. Bits above those held are always
+    // the stream's own next bits, so OR-ing them in again changes nothing.
     void Refill()
     {
         if (end - next >= 8) {
             RefillFast();
             return;
         }
-        while (count <= 56) {
+        while (Held() < 56) {
             if (next < end)
-                buf |= uint64_t{*next++} << count;
+                buf |= uint64_t{*next++} << Held();
             else
                 ++padding;
             count += 8;
@@ -118,8 +123,8 @@ struct BitReader {
     {
         uint64_t word;
         std::memcpy(&word, next, 8);
-        buf |= word << count;
-        next += (63 - count) >> 3;
+        buf |= word << (count & 63);
+        next += 7 - ((count >> 3) & 7);
         count |= 56;
     }
     uint32_t Take(unsigned n)
@@ -134,11 +139,17 @@ struct BitReader {
         buf >>= n;
         count -= n;
     }
+    // Drops the bits a table entry takes.
+    void DropEntry(uint32_t e)
+    {
+        buf >>= e & 63;
+        count -= e;
+    }
     // True once bits beyond the input were used.
-    bool Overrun() const { return padding * 8 > count; }
-    size_t BitsLeft() const { return static_cast<size_t>(end - next) * 8 + count - padding * 8; }
+    bool Overrun() const { return padding * 8 > Held(); }
+    size_t BitsLeft() const { return static_cast<size_t>(end - next) * 8 + Held() - padding * 8; }
     // Bits used so far.
-    size_t Position() const { return static_cast<size_t>(next - begin + padding) * 8 - count; }
+    size_t Position() const { return static_cast<size_t>(next - begin + padding) * 8 - Held(); }
     // Continues at byte `at` (a byte boundary at or after Position()).
     void Seek(size_t at)
     {
@@ -380,7 +391,7 @@ bool ReadCodes(BitReader& in, Tables& t)
     for (unsigned i = 0; i < total;) {
         in.Refill();
         const uint32_t e = clTable[in.buf & 0x7F];
-        in.Drop(Drop(e));  // a complete code of at most 7 bits has no holes
+        in.DropEntry(e);  // a complete code of at most 7 bits has no holes
         const unsigned sym = Value(e);
         if (sym < 16) {
             lengths[i++] = static_cast<uint8_t>(sym);
@@ -510,7 +521,7 @@ inline void PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
     const uint32_t bytes = Bytes(e);
     std::memcpy(p, &bytes, 4);
     p += Count(e);
-    in.Drop(Drop(e));
+    in.DropEntry(e);
 }
 
 constexpr uint64_t kLitMask = (1u << kLitTableBits) - 1;
@@ -540,7 +551,7 @@ constexpr uint64_t kDistMask = (1u << kDistTableBits) - 1;
 inline size_t TakeValue(uint32_t e, BitReader& in)
 {
     const uint64_t bits = in.buf & ((uint64_t{1} << Drop(e)) - 1);
-    in.Drop(Drop(e));
+    in.DropEntry(e);
     return Value(e) + static_cast<size_t>(bits >> ((e >> 8) & 0xF));
 }
 
@@ -582,14 +593,14 @@ enum class Step { kMore, kBlockEnd, kBad };
         const unsigned count = Count(e);
         if (static_cast<size_t>(end - p) < count)
             return Step::kBad;
-        in.Drop(Drop(e));
+        in.DropEntry(e);
         for (unsigned i = 0; i < count; ++i)
             p[i] = static_cast<uint8_t>(Bytes(e) >> (8 * i));
         p += count;
         return Step::kMore;
     }
     if (Kind(e) != kMatch) {
-        in.Drop(Drop(e));
+        in.DropEntry(e);
         return Kind(e) == kEnd ? Step::kBlockEnd : Step::kBad;
     }
     // At least 56 - 20 bits remain: enough for the whole distance.
@@ -684,7 +695,7 @@ template <bool kShuffle>
     }
     // Never taken, by the assertion above, but it keeps the lookup sound
     // where it stands, and GCC builds a faster loop with it than without.
-    if (in.count < kLitTableBits)
+    if (in.Held() < kLitTableBits)
         in.RefillFast();
     e = LitEntry(in, t);
 #if defined(__x86_64__) || defined(__i386__)
