@@ -29,10 +29,11 @@ constexpr unsigned kMaxLitLen = 286;  // symbols 286 and 287 never occur
 constexpr unsigned kLitLenCodes = 288;  // but the fixed code gives them codes
 constexpr unsigned kMaxDist = 30;
 
-// Table entries: bits to drop (0..63) | literal count << 6, then either
-// up to three literals in bits 8..31, or, when the count is zero, the
-// code's own length << 8 | kind << 12 | value << 16. The bits to drop
-// include a length's or distance's extra bits, which follow its code, so
+// Table entries: up to three literals in bits 0..23, or, when there are
+// none, value | the code's own length << 16 | kind << 20; then the bits to
+// drop (0..63) << 24 | the literal count << 30. Literals are stored as the
+// entry itself, and the top byte, rotated down, is the drop. The bits to
+// drop include a length's or distance's extra bits, which follow its code, so
 // that one shift takes both and the value is the base to which they are
 // added. An end of block drops its code; a subtable's value is where it
 // starts; kSlow sends the decoder to the bit-by-bit path, which also
@@ -41,22 +42,23 @@ enum : uint32_t { kMatch = 0, kEnd = 1, kSub = 2, kSlow = 3, kInvalid = 4 };
 // Codes longer than the literal lookup continue in 8-entry subtables
 // indexed by their last three bits.
 constexpr unsigned kSubBits = kMaxBits - kLitTableBits;
-constexpr uint32_t kKindMask = 7u << 12;
+constexpr uint32_t kKindMask = 7u << 20;
 
 constexpr uint32_t Literal(uint32_t bits, uint32_t count, uint32_t bytes)
 {
-    return bits | count << 6 | bytes << 8;
+    return bytes | bits << 24 | count << 30;
 }
 constexpr uint32_t Entry(uint32_t drop, uint32_t codeBits, uint32_t kind, uint32_t value)
 {
-    return drop | codeBits << 8 | kind << 12 | value << 16;
+    return value | codeBits << 16 | kind << 20 | drop << 24;
 }
-constexpr unsigned Drop(uint32_t e) { return e & 0x3F; }
-constexpr unsigned Count(uint32_t e) { return (e >> 6) & 3; }
-// Kind and value mean something only when Count(e) is zero.
-constexpr unsigned Kind(uint32_t e) { return (e >> 12) & 7; }
-constexpr uint32_t Value(uint32_t e) { return e >> 16; }
-constexpr uint32_t Bytes(uint32_t e) { return e >> 8; }
+constexpr unsigned Drop(uint32_t e) { return (e >> 24) & 0x3F; }
+constexpr unsigned Count(uint32_t e) { return e >> 30; }
+// Kind, value and code length mean something only when Count(e) is zero.
+constexpr unsigned Kind(uint32_t e) { return (e >> 20) & 7; }
+constexpr uint32_t Value(uint32_t e) { return e & 0xFFFF; }
+constexpr unsigned CodeBits(uint32_t e) { return (e >> 16) & 0xF; }
+constexpr uint32_t Bytes(uint32_t e) { return e & 0xFFFFFF; }
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -95,8 +97,8 @@ struct BitReader {
     const uint8_t* end;
     uint64_t buf = 0;
     // Bits held in buf: the low six bits of `count`. Above them is what
-    // subtracting whole table entries leaves; an entry's low six bits are
-    // the bits it drops, so DropEntry needs no mask.
+    // subtracting rotated table entries leaves, whose low six bits are the
+    // bits to drop, so DropEntry needs no mask.
     unsigned count = 0;
     size_t padding = 0;  // zero bytes read past the end
 
@@ -142,8 +144,9 @@ struct BitReader {
     // Drops the bits a table entry takes.
     void DropEntry(uint32_t e)
     {
-        buf >>= e & 63;
-        count -= e;
+        const uint32_t rotated = std::rotr(e, 24);
+        buf >>= rotated & 63;
+        count -= rotated;
     }
     // True once bits beyond the input were used.
     bool Overrun() const { return padding * 8 > Held(); }
@@ -316,7 +319,11 @@ void AddRuns(Tables& t)
 [[gnu::target("avx2")]] inline __m256i Splat(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
 [[gnu::target("avx2")]] inline __m256i Literals(__m256i e)
 {
-    return _mm256_cmpeq_epi32(_mm256_and_si256(e, Splat(3u << 6)), Splat(1u << 6));
+    return _mm256_cmpeq_epi32(_mm256_srli_epi32(e, 30), Splat(1));
+}
+[[gnu::target("avx2")]] inline __m256i Drops(__m256i e)
+{
+    return _mm256_and_si256(_mm256_srli_epi32(e, 24), Splat(0x3F));
 }
 
 // AddRuns eight entries at a time. A block's gathers read entries below it
@@ -324,32 +331,32 @@ void AddRuns(Tables& t)
 // literals.
 [[gnu::target("avx2")]] void AddRunsGathered(Tables& t)
 {
-    const __m256i drop = Splat(0x3F), bits = Splat(kLitTableBits);
+    const __m256i bits = Splat(kLitTableBits), byte = Splat(0xFF);
     const int* single = reinterpret_cast<const int*>(t.lit);
     for (uint32_t i = 1u << kLitTableBits; i != 0;) {
         i -= 8;
         const __m256i index = _mm256_add_epi32(Splat(i), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
         const __m256i e1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.lit + i));
-        const __m256i used1 = _mm256_min_epu32(_mm256_and_si256(e1, drop), bits);
+        const __m256i used1 = _mm256_min_epu32(Drops(e1), bits);
         const __m256i e2 = _mm256_i32gather_epi32(single, _mm256_srlv_epi32(index, used1), 4);
-        const __m256i sum1 = _mm256_add_epi32(used1, _mm256_and_si256(e2, drop));
+        const __m256i sum1 = _mm256_add_epi32(used1, Drops(e2));
         const __m256i used2 = _mm256_min_epu32(sum1, bits);
         const __m256i e3 = _mm256_i32gather_epi32(single, _mm256_srlv_epi32(index, used2), 4);
-        const __m256i sum2 = _mm256_add_epi32(used2, _mm256_and_si256(e3, drop));
+        const __m256i sum2 = _mm256_add_epi32(used2, Drops(e3));
         const __m256i two = _mm256_andnot_si256(
             _mm256_cmpgt_epi32(sum1, bits),
             _mm256_and_si256(_mm256_and_si256(Literals(e1), Literals(e2)), _mm256_cmpgt_epi32(bits, used1)));
         const __m256i three = _mm256_andnot_si256(
             _mm256_cmpgt_epi32(sum2, bits),
             _mm256_and_si256(_mm256_and_si256(two, Literals(e3)), _mm256_cmpgt_epi32(bits, used2)));
-        // Literal entries hold their byte in bits 8..15; what the others
+        // Literal entries hold their byte in bits 0..7; what the others
         // make here is never chosen.
-        const __m256i bytes = _mm256_or_si256(_mm256_and_si256(e1, Splat(0xFF00)),
-                                              _mm256_slli_epi32(_mm256_and_si256(e2, Splat(0xFF00)), 8));
-        const __m256i pair = _mm256_or_si256(_mm256_or_si256(used2, Splat(2u << 6)), bytes);
+        const __m256i bytes = _mm256_or_si256(_mm256_and_si256(e1, byte),
+                                              _mm256_slli_epi32(_mm256_and_si256(e2, byte), 8));
+        const __m256i pair = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(used2, 24), Splat(2u << 30)), bytes);
         const __m256i triple = _mm256_or_si256(
-            _mm256_or_si256(sum2, Splat(3u << 6)),
-            _mm256_or_si256(bytes, _mm256_slli_epi32(_mm256_and_si256(e3, Splat(0xFF00)), 16)));
+            _mm256_or_si256(_mm256_slli_epi32(sum2, 24), Splat(3u << 30)),
+            _mm256_or_si256(bytes, _mm256_slli_epi32(_mm256_and_si256(e3, byte), 16)));
         const __m256i joined = _mm256_blendv_epi8(_mm256_blendv_epi8(e1, pair, two), triple, three);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(t.lit + i), joined);
     }
@@ -518,8 +525,8 @@ constexpr auto kPeriodStep = [] {
 // their number: the caller has room, and later output replaces the spare.
 inline void PutLiterals(uint32_t e, uint8_t*& p, BitReader& in)
 {
-    const uint32_t bytes = Bytes(e);
-    std::memcpy(p, &bytes, 4);
+    static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
+    std::memcpy(p, &e, 4);
     p += Count(e);
     in.DropEntry(e);
 }
@@ -552,7 +559,7 @@ inline size_t TakeValue(uint32_t e, BitReader& in)
 {
     const uint64_t bits = in.buf & ((uint64_t{1} << Drop(e)) - 1);
     in.DropEntry(e);
-    return Value(e) + static_cast<size_t>(bits >> ((e >> 8) & 0xF));
+    return Value(e) + static_cast<size_t>(bits >> CodeBits(e));
 }
 
 // Gives an entry the lookup left to the bit-by-bit path (a code longer
@@ -577,7 +584,6 @@ enum class Step { kMore, kBlockEnd, kBad };
 [[gnu::always_inline]] inline Step DecodeStep(BitReader& in, const Tables& t, const uint8_t* out,
                                               uint8_t*& p, uint8_t* end)
 {
-    static_assert(std::endian::native == std::endian::little, "literals are stored as a word");
     in.Refill();
     uint32_t e = t.lit[in.buf & kLitMask];
     if (end - p >= 16 && Count(e) != 0) {
