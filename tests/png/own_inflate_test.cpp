@@ -191,6 +191,40 @@ void ExpectOnEveryCopy(const std::vector<uint8_t>& in, const std::vector<uint8_t
     PngForceSimdPath(PngBestSimdPath());
 }
 
+// Tables built for one band's code are kept for the next band that has
+// it; a band whose code has as many lengths, but not the same ones, must
+// not take them, alone or beside another band.
+TEST(OwnInflate, BandsWithAnotherCodeOfTheSameSizeBuildTheirOwnTables)
+{
+    const std::vector<uint8_t> x = BandBytes(30000, 21), y = BandBytes(30000, 33);
+    const std::vector<uint8_t> inX = Deflate(x, true), inY = Deflate(y, true);
+    const auto counts = [](const std::vector<uint8_t>& in) { return (in[0] | in[1] << 8) >> 3 & 0x3FF; };
+    ASSERT_EQ(counts(inX), counts(inY));
+    struct Band {
+        const std::vector<uint8_t>& raw;
+        const std::vector<uint8_t>& in;
+    };
+    const Band bx{x, inX}, by{y, inY};
+    const auto alone = [](const Band& band) {
+        Guarded out(band.raw.size());
+        return InflateOwnBand(band.in.data(), band.in.size(), true, out.data(), band.raw.size()) &&
+               std::memcmp(out.data(), band.raw.data(), band.raw.size()) == 0;
+    };
+    // Each table sees both codes in turn, and one code twice running.
+    const std::pair<Band, Band> runs[] = {{bx, by}, {by, bx}, {by, bx}, {bx, by}};
+    for (const auto& [a, b] : runs) {
+        EXPECT_TRUE(alone(a));
+        EXPECT_TRUE(alone(b));
+        Guarded outA(a.raw.size()), outB(b.raw.size());
+        bool ok[2];
+        InflateOwnBands({a.in.data(), a.in.size(), true, outA.data(), a.raw.size()},
+                        {b.in.data(), b.in.size(), true, outB.data(), b.raw.size()}, ok);
+        EXPECT_TRUE(ok[0] && ok[1]);
+        EXPECT_EQ(std::memcmp(outA.data(), a.raw.data(), a.raw.size()), 0);
+        EXPECT_EQ(std::memcmp(outB.data(), b.raw.data(), b.raw.size()), 0);
+    }
+}
+
 TEST(OwnInflate, MatchesReachingBeforeTheBandOrPastItAreDeclinedOnEveryPath)
 {
     const std::vector<uint8_t> bytes = BandBytes(20000, 2);

@@ -260,6 +260,11 @@ struct Tables {
     uint32_t sub[kLitLenCodes << kSubBits];  // at most one subtable per long code
     Canonical litCanon;
     Canonical distCanon;
+    // The code the tables hold, if any: a frame's bands share one, and a
+    // band that repeats it need not build them again.
+    unsigned builtLit = 0;  // 0 while none is whole
+    unsigned builtDist = 0;
+    uint8_t builtLengths[kMaxLitLen + kMaxDist];
 };
 
 // Subtables for the literal/length codes longer than the lookup.
@@ -423,6 +428,9 @@ bool ReadCodes(BitReader& in, Tables& t)
     }
     if (in.Overrun() || lengths[256] == 0)
         return false;
+    if (t.builtLit == hlit && t.builtDist == hdist && std::memcmp(t.builtLengths, lengths, total) == 0)
+        return true;
+    t.builtLit = 0;
     const uint8_t* dist = lengths + hlit;
     if (!Prepare(lengths, hlit, false, t.litCanon) || !Prepare(dist, hdist, true, t.distCanon))
         return false;
@@ -430,6 +438,9 @@ bool ReadCodes(BitReader& in, Tables& t)
     FillTable(dist, hdist, kDistTableBits, t.dist, Alphabet::kDistances);
     JoinLiterals(t);
     FillSubtables(lengths, hlit, t);
+    std::memcpy(t.builtLengths, lengths, total);
+    t.builtLit = hlit;
+    t.builtDist = hdist;
     return true;
 }
 
