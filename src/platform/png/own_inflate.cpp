@@ -33,11 +33,11 @@ constexpr unsigned kMaxDist = 30;
 // none, value | the code's own length << 16 | kind << 20; then the bits to
 // drop (0..63) << 24 | the literal count << 30. Literals are stored as the
 // entry itself, and the top byte, rotated down, is the drop. The bits to
-// drop include a length's or distance's extra bits, which follow its
-// code, so that one shift takes both and the value is the base to which
-// they are added. An end of block drops its code; a subtable's value is where it
-// starts; kSlow sends the decoder to the bit-by-bit path, which also
-// finds the codes that do not exist in an incomplete code.
+// drop include a length's or distance's extra bits, which follow its code,
+// so that one shift takes both and the value is the base to which they are
+// added. An end of block drops its code; a subtable's value is where it
+// starts; kSlow sends the decoder to the bit-by-bit path, which also finds
+// the codes that do not exist in an incomplete code.
 enum : uint32_t { kMatch = 0, kEnd = 1, kSub = 2, kSlow = 3, kInvalid = 4 };
 // Codes longer than the literal lookup continue in 8-entry subtables
 // indexed by their last three bits.
